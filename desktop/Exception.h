@@ -1,0 +1,20 @@
+// Root of every error the system raises: a message and nothing else.
+#pragma once
+
+#include <exception>
+#include <string>
+#include <utility>
+
+namespace vto {
+
+class Exception : public std::exception {
+ public:
+  explicit Exception(std::string message) : message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+  const std::string& Message() const noexcept { return message_; }
+
+ private:
+  std::string message_;
+};
+
+}  // namespace vto

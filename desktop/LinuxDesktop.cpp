@@ -1,0 +1,273 @@
+#include "LinuxDesktop.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <gio/gio.h>
+#include <gtk/gtk.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+extern char** environ;
+
+namespace vto {
+
+namespace {
+
+// ---- libraries loaded on demand -------------------------------------------------
+
+// Looks a symbol up in a library opened on first use; the function pointer type is
+// taken from the library's own declaration.
+#define VTO_SYM(handle, name) reinterpret_cast<decltype(&name)>(dlsym(handle, #name))
+
+struct Gtk {
+  bool ready = false;
+  decltype(&gtk_init_check) init_check = nullptr;
+  decltype(&gtk_message_dialog_new) message_dialog_new = nullptr;
+  decltype(&gtk_window_set_title) window_set_title = nullptr;
+  decltype(&gtk_window_set_position) window_set_position = nullptr;
+  decltype(&gtk_window_set_keep_above) window_set_keep_above = nullptr;
+  decltype(&gtk_dialog_add_button) dialog_add_button = nullptr;
+  decltype(&gtk_dialog_set_default_response) dialog_set_default_response = nullptr;
+  decltype(&gtk_dialog_run) dialog_run = nullptr;
+  decltype(&gtk_widget_destroy) widget_destroy = nullptr;
+  decltype(&gtk_events_pending) events_pending = nullptr;
+  decltype(&gtk_main_iteration) main_iteration = nullptr;
+};
+
+// GTK is initialised when the first dialog is shown, and only when a display is
+// there to show it on.
+Gtk* LoadGtk() {
+  static Gtk gtk;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((x11 == nullptr || *x11 == '\0') && (wayland == nullptr || *wayland == '\0')) return;
+    void* h = dlopen("libgtk-3.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (h == nullptr) return;
+    gtk.init_check = VTO_SYM(h, gtk_init_check);
+    gtk.message_dialog_new = VTO_SYM(h, gtk_message_dialog_new);
+    gtk.window_set_title = VTO_SYM(h, gtk_window_set_title);
+    gtk.window_set_position = VTO_SYM(h, gtk_window_set_position);
+    gtk.window_set_keep_above = VTO_SYM(h, gtk_window_set_keep_above);
+    gtk.dialog_add_button = VTO_SYM(h, gtk_dialog_add_button);
+    gtk.dialog_set_default_response = VTO_SYM(h, gtk_dialog_set_default_response);
+    gtk.dialog_run = VTO_SYM(h, gtk_dialog_run);
+    gtk.widget_destroy = VTO_SYM(h, gtk_widget_destroy);
+    gtk.events_pending = VTO_SYM(h, gtk_events_pending);
+    gtk.main_iteration = VTO_SYM(h, gtk_main_iteration);
+    if (!gtk.init_check || !gtk.message_dialog_new || !gtk.window_set_title ||
+        !gtk.window_set_position || !gtk.window_set_keep_above || !gtk.dialog_add_button ||
+        !gtk.dialog_set_default_response || !gtk.dialog_run || !gtk.widget_destroy ||
+        !gtk.events_pending || !gtk.main_iteration)
+      return;
+    gtk.ready = gtk.init_check(nullptr, nullptr) != 0;
+  });
+  return gtk.ready ? &gtk : nullptr;
+}
+
+struct Gio {
+  bool ready = false;
+  decltype(&g_file_new_for_path) file_new_for_path = nullptr;
+  decltype(&g_file_get_uri) file_get_uri = nullptr;
+  decltype(&g_content_type_guess) content_type_guess = nullptr;
+  decltype(&g_app_info_get_default_for_type) app_info_get_default_for_type = nullptr;
+  decltype(&g_app_info_launch_uris_async) app_info_launch_uris_async = nullptr;
+  decltype(&g_app_info_launch_uris_finish) app_info_launch_uris_finish = nullptr;
+  decltype(&g_main_context_new) main_context_new = nullptr;
+  decltype(&g_main_context_push_thread_default) main_context_push_thread_default = nullptr;
+  decltype(&g_main_context_pop_thread_default) main_context_pop_thread_default = nullptr;
+  decltype(&g_main_context_iteration) main_context_iteration = nullptr;
+  decltype(&g_main_context_unref) main_context_unref = nullptr;
+  decltype(&g_object_unref) object_unref = nullptr;
+  decltype(&g_free) free = nullptr;
+  decltype(&g_error_free) error_free = nullptr;
+};
+
+Gio* LoadGio() {
+  static Gio gio;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    void* h = dlopen("libgio-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (h == nullptr) return;
+    gio.file_new_for_path = VTO_SYM(h, g_file_new_for_path);
+    gio.file_get_uri = VTO_SYM(h, g_file_get_uri);
+    gio.content_type_guess = VTO_SYM(h, g_content_type_guess);
+    gio.app_info_get_default_for_type = VTO_SYM(h, g_app_info_get_default_for_type);
+    gio.app_info_launch_uris_async = VTO_SYM(h, g_app_info_launch_uris_async);
+    gio.app_info_launch_uris_finish = VTO_SYM(h, g_app_info_launch_uris_finish);
+    gio.main_context_new = VTO_SYM(h, g_main_context_new);
+    gio.main_context_push_thread_default = VTO_SYM(h, g_main_context_push_thread_default);
+    gio.main_context_pop_thread_default = VTO_SYM(h, g_main_context_pop_thread_default);
+    gio.main_context_iteration = VTO_SYM(h, g_main_context_iteration);
+    gio.main_context_unref = VTO_SYM(h, g_main_context_unref);
+    gio.object_unref = VTO_SYM(h, g_object_unref);
+    gio.free = VTO_SYM(h, g_free);
+    gio.error_free = VTO_SYM(h, g_error_free);
+    gio.ready = gio.file_new_for_path && gio.file_get_uri && gio.content_type_guess &&
+                gio.app_info_get_default_for_type && gio.app_info_launch_uris_async &&
+                gio.app_info_launch_uris_finish && gio.main_context_new &&
+                gio.main_context_push_thread_default && gio.main_context_pop_thread_default &&
+                gio.main_context_iteration && gio.main_context_unref && gio.object_unref &&
+                gio.free && gio.error_free;
+  });
+  return gio.ready ? &gio : nullptr;
+}
+
+#undef VTO_SYM
+
+int ErrnoToShellResult(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+    case ENAMETOOLONG:
+      return kSeErrFileNotFound;
+    case EACCES:
+    case EPERM:
+    case ETXTBSY:
+      return kSeErrAccessDenied;
+    case ENOMEM:
+    case EAGAIN:
+      return kSeErrOutOfMemory;
+    default:
+      return kSeErrNoAssociation;
+  }
+}
+
+}  // namespace
+
+void LinuxDesktop::ShowDialog(DialogKind kind, const std::string& caption,
+                              const std::string& text) {
+  Gtk* gtk = LoadGtk();
+  if (gtk == nullptr) {
+    // No display: the caption and the text go to standard error, and the box
+    // counts as closed.
+    std::fprintf(stderr, "%s\n%s\n", caption.c_str(), text.c_str());
+    std::fflush(stderr);
+    return;
+  }
+  const bool error = kind != DialogKind::Message;
+  GtkWidget* dialog =
+      gtk->message_dialog_new(nullptr, GTK_DIALOG_MODAL, error ? GTK_MESSAGE_ERROR : GTK_MESSAGE_OTHER,
+                              GTK_BUTTONS_NONE, "%s", text.c_str());
+  const bool cancel = kind == DialogKind::Error;
+  // Esc closes the box like its one button does.
+  gtk->dialog_add_button(GTK_DIALOG(dialog), cancel ? "Cancel" : "OK",
+                         cancel ? GTK_RESPONSE_CANCEL : GTK_RESPONSE_OK);
+  gtk->dialog_set_default_response(GTK_DIALOG(dialog), cancel ? GTK_RESPONSE_CANCEL : GTK_RESPONSE_OK);
+  gtk->window_set_title(GTK_WINDOW(dialog), caption.c_str());
+  gtk->window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+  gtk->window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+  gtk->dialog_run(GTK_DIALOG(dialog));
+  gtk->widget_destroy(dialog);
+  while (gtk->events_pending()) gtk->main_iteration();
+}
+
+std::string LinuxDesktop::GetEnvironmentVariable(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+int LinuxDesktop::StartProgram(const std::string& path, const std::string& parameters) {
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return kSeErrOutOfMemory;
+  // The child keeps standard input, output and error and nothing else.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGCHLD);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+  std::string program = path;
+  std::string argument = parameters;
+  char* argv[3] = {program.data(), parameters.empty() ? nullptr : argument.data(), nullptr};
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv, environ);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return ErrnoToShellResult(rc);
+  // Not waited for; a detached reaper collects its status so that a long-lived
+  // caller keeps no zombie. When this process ends first, init adopts the child.
+  try {
+    std::thread([pid] {
+      int status;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (...) {
+    // No thread to be had: the child still runs; its status is left for init.
+  }
+  return 42;
+}
+
+namespace {
+struct LaunchWait {
+  bool done = false;
+  bool ok = false;
+  Gio* gio = nullptr;
+};
+
+void OnLaunched(GObject* source, GAsyncResult* result, gpointer data) {
+  auto* wait = static_cast<LaunchWait*>(data);
+  GError* error = nullptr;
+  wait->ok = wait->gio->app_info_launch_uris_finish(G_APP_INFO(source), result, &error) != 0;
+  if (error != nullptr) wait->gio->error_free(error);
+  wait->done = true;
+}
+}  // namespace
+
+int LinuxDesktop::OpenDocument(const std::string& path) {
+  Gio* gio = LoadGio();
+  if (gio == nullptr) return kSeErrNoAssociation;
+  gboolean uncertain = FALSE;
+  gchar* type = gio->content_type_guess(path.c_str(), nullptr, 0, &uncertain);
+  if (type == nullptr) return kSeErrNoAssociation;
+  GAppInfo* app = gio->app_info_get_default_for_type(type, FALSE);
+  gio->free(type);
+  if (app == nullptr) return kSeErrNoAssociation;
+
+  GFile* file = gio->file_new_for_path(path.c_str());
+  gchar* uri = gio->file_get_uri(file);
+  GList item{uri, nullptr, nullptr};
+  // The launch is complete (the program spawned, or the D-Bus activation
+  // delivered) before this returns, so the process may end right after.
+  GMainContext* context = gio->main_context_new();
+  gio->main_context_push_thread_default(context);
+  LaunchWait wait;
+  wait.gio = gio;
+  gio->app_info_launch_uris_async(app, &item, nullptr, nullptr, OnLaunched, &wait);
+  while (!wait.done) gio->main_context_iteration(context, TRUE);
+  gio->main_context_pop_thread_default(context);
+  gio->main_context_unref(context);
+  gio->free(uri);
+  gio->object_unref(file);
+  gio->object_unref(app);
+  return wait.ok ? 42 : kSeErrAccessDenied;
+}
+
+int LinuxDesktop::ShellExecute(const std::string& file, const std::string& parameters) {
+  struct stat st {};
+  if (file.empty() || stat(file.c_str(), &st) != 0) return ErrnoToShellResult(errno ? errno : ENOENT);
+  if (S_ISDIR(st.st_mode)) return kSeErrNoAssociation;
+  // An executable file is a program; anything else is a document for its application.
+  if (access(file.c_str(), X_OK) == 0) return StartProgram(file, parameters);
+  return OpenDocument(file);
+}
+
+}  // namespace vto

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs, and only those that are missing.
+#   scripts/setup.sh          build and run-time packages
+#   scripts/setup.sh --test   also the servers and tools the tests use
+set -euo pipefail
+
+packages=(build-essential cmake pkg-config libssl-dev zlib1g-dev libgtk-3-dev
+          libgtest-dev libgmock-dev libbenchmark-dev)
+if [[ "${1:-}" == "--test" ]]; then
+  packages+=(nginx openssl zip unzip python3 xvfb xauth imagemagick x11-utils)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[[ $(id -u) -ne 0 ]] && sudo="sudo"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
