@@ -1,0 +1,338 @@
+#include "Streams.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+#include <vector>
+
+namespace vto {
+
+namespace {
+
+constexpr std::int64_t kMaxSize = std::numeric_limits<std::int32_t>::max();
+const char kOutOfMemory[] = "Out of memory while expanding memory stream";
+
+std::string ErrnoText(int err) {
+  char buf[256];
+  // The GNU form returns the text (maybe not in buf); the XSI form fills buf.
+  auto r = strerror_r(err, buf, sizeof buf);
+  if constexpr (std::is_same_v<decltype(r), char*>) {
+    return r;
+  } else {
+    return r == 0 ? std::string(buf) : "error " + std::to_string(err);
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- TStream
+
+TStream::~TStream() = default;
+
+std::int64_t TStream::GetSize() {
+  std::int64_t pos = Seek(0, soCurrent);
+  std::int64_t size = Seek(0, soEnd);
+  Seek(pos, soBeginning);
+  return size;
+}
+
+void TStream::SetSize(std::int64_t) {
+  throw EStreamError("Stream size cannot be changed");
+}
+
+std::int32_t TStream::Seek32(std::int32_t Offset, std::uint16_t Origin) {
+  if (Origin > soEnd) throw EStreamError("Invalid stream seek origin");
+  std::int64_t p = Seek(Offset, static_cast<TSeekOrigin>(Origin));
+  if (p < std::numeric_limits<std::int32_t>::min() || p > kMaxSize)
+    throw EStreamError("Stream position out of range");
+  return static_cast<std::int32_t>(p);
+}
+
+void TStream::ReadBuffer(void* Buffer, std::int32_t Count) {
+  auto* p = static_cast<char*>(Buffer);
+  while (Count > 0) {
+    std::int32_t n = Read(p, Count);
+    if (n <= 0) throw EReadError();
+    p += n;
+    Count -= n;
+  }
+}
+
+void TStream::WriteBuffer(const void* Buffer, std::int32_t Count) {
+  const auto* p = static_cast<const char*>(Buffer);
+  while (Count > 0) {
+    std::int32_t n = Write(p, Count);
+    if (n <= 0) throw EWriteError();
+    p += n;
+    Count -= n;
+  }
+}
+
+std::int64_t TStream::CopyFrom(TStream& Source, std::int64_t Count) {
+  if (Count <= 0) {
+    Source.SetPosition(0);
+    Count = Source.Size();
+  }
+  const std::int64_t result = Count;
+  if (Count <= 0) return 0;
+  std::vector<char> buffer(static_cast<std::size_t>(std::min<std::int64_t>(Count, kCopyChunk)));
+  while (Count > 0) {
+    auto n = static_cast<std::int32_t>(std::min<std::int64_t>(Count, kCopyChunk));
+    Source.ReadBuffer(buffer.data(), n);
+    WriteBuffer(buffer.data(), n);
+    Count -= n;
+  }
+  return result;
+}
+
+// ---------------------------------------------------------------- TCustomMemoryStream
+
+std::int32_t TCustomMemoryStream::Read(void* Buffer, std::int32_t Count) {
+  if (FPosition >= 0 && Count >= 0) {
+    std::int32_t available = FSize - FPosition;
+    if (available > 0) {
+      std::int32_t n = std::min(Count, available);
+      if (n > 0) std::memcpy(Buffer, FMemory + FPosition, static_cast<std::size_t>(n));
+      FPosition += n;
+      return n;
+    }
+  }
+  return 0;
+}
+
+std::int64_t TCustomMemoryStream::Seek(std::int64_t Offset, TSeekOrigin Origin) {
+  std::int64_t base;
+  switch (Origin) {
+    case soBeginning:
+      base = 0;
+      break;
+    case soCurrent:
+      base = FPosition;
+      break;
+    case soEnd:
+      base = FSize;
+      break;
+    default:
+      throw EStreamError("Invalid stream seek origin");
+  }
+  // Offsets near the 64-bit limits must not overflow the sum.
+  if (Offset > kMaxSize - base || Offset < std::numeric_limits<std::int32_t>::min() - base)
+    throw EStreamError("Stream position out of range");
+  FPosition = static_cast<std::int32_t>(base + Offset);
+  return FPosition;
+}
+
+void TCustomMemoryStream::SaveToStream(TStream& Stream) {
+  if (FSize != 0) Stream.WriteBuffer(FMemory, FSize);
+}
+
+void TCustomMemoryStream::SaveToFile(const std::string& FileName) {
+  TFileStream file(FileName, fmCreate);
+  SaveToStream(file);
+}
+
+// ---------------------------------------------------------------- TMemoryStream
+
+TMemoryStream::~TMemoryStream() {
+  std::free(FMemory);
+}
+
+char* TMemoryStream::Realloc(std::int32_t& NewCapacity) {
+  if (NewCapacity < 0) throw EStreamError(kOutOfMemory);
+  if (NewCapacity > 0 && NewCapacity != FSize) {
+    std::int64_t rounded = (static_cast<std::int64_t>(NewCapacity) + (kMemoryDelta - 1)) &
+                           ~static_cast<std::int64_t>(kMemoryDelta - 1);
+    NewCapacity = static_cast<std::int32_t>(std::min(rounded, kMaxSize));
+  }
+  if (NewCapacity == FCapacity) return FMemory;
+  if (NewCapacity == 0) {
+    std::free(FMemory);
+    return nullptr;
+  }
+  void* block = std::realloc(FMemory, static_cast<std::size_t>(NewCapacity));
+  if (block == nullptr) throw EStreamError(kOutOfMemory);
+  return static_cast<char*>(block);
+}
+
+void TMemoryStream::SetCapacity(std::int32_t NewCapacity) {
+  char* block = Realloc(NewCapacity);
+  FMemory = block;
+  FCapacity = NewCapacity;
+  // A capacity below the size cuts the size: no byte outside the block is ever addressed.
+  if (FSize > FCapacity) FSize = FCapacity;
+}
+
+void TMemoryStream::Reserve(std::int64_t Needed) {
+  if (Needed <= FCapacity) return;
+  if (Needed > kMaxSize) throw EStreamError(kOutOfMemory);
+  std::int64_t grown = std::max<std::int64_t>(Needed, FCapacity + FCapacity / 2);
+  SetCapacity(static_cast<std::int32_t>(std::min(grown, kMaxSize)));
+}
+
+std::int32_t TMemoryStream::Write(const void* Buffer, std::int32_t Count) {
+  if (FPosition < 0 || Count < 0) return 0;
+  const std::int64_t end = static_cast<std::int64_t>(FPosition) + Count;
+  if (end <= 0) return 0;
+  if (end > kMaxSize) throw EStreamError(kOutOfMemory);
+  if (end > FSize) {
+    Reserve(end);
+    // The gap between the old end and a write beyond it holds zero bytes.
+    if (FPosition > FSize)
+      std::memset(FMemory + FSize, 0, static_cast<std::size_t>(FPosition - FSize));
+    FSize = static_cast<std::int32_t>(end);
+  }
+  if (Count > 0) std::memcpy(FMemory + FPosition, Buffer, static_cast<std::size_t>(Count));
+  FPosition = static_cast<std::int32_t>(end);
+  return Count;
+}
+
+void TMemoryStream::SetSize(std::int64_t NewSize) {
+  if (NewSize < 0 || NewSize > kMaxSize) throw EStreamError(kOutOfMemory);
+  const std::int32_t old = FSize;
+  const auto n = static_cast<std::int32_t>(NewSize);
+  SetCapacity(n);
+  FSize = n;
+  if (n > old) std::memset(FMemory + old, 0, static_cast<std::size_t>(n - old));
+  if (FPosition > n) FPosition = n;
+}
+
+void TMemoryStream::Clear() {
+  SetCapacity(0);
+  FSize = 0;
+  FPosition = 0;
+}
+
+void TMemoryStream::LoadFromStream(TStream& Stream) {
+  Stream.SetPosition(0);
+  std::int64_t n = Stream.Size();
+  SetSize(n);
+  if (n != 0) Stream.ReadBuffer(FMemory, static_cast<std::int32_t>(n));
+}
+
+void TMemoryStream::LoadFromFile(const std::string& FileName) {
+  TFileStream file(FileName, fmOpenRead | fmShareDenyWrite);
+  LoadFromStream(file);
+}
+
+void TMemoryStream::AdoptBlock(char* Block, std::int32_t Size, std::int32_t Capacity) {
+  std::free(FMemory);
+  FMemory = Block;
+  FSize = Size;
+  FCapacity = Capacity;
+}
+
+char* TMemoryStream::ReleaseBlock(std::int32_t& Size, std::int32_t& Capacity) {
+  char* block = FMemory;
+  Size = FSize;
+  Capacity = FCapacity;
+  FMemory = nullptr;
+  FSize = 0;
+  FCapacity = 0;
+  FPosition = 0;
+  return block;
+}
+
+// ---------------------------------------------------------------- TFileStream
+
+TFileStream::TFileStream(const std::string& FileName, std::uint16_t Mode) : FFileName(FileName) {
+  int flags = O_CLOEXEC;
+  const bool create = (Mode & fmCreate) == fmCreate;
+  if (create) {
+    flags |= O_RDWR | O_CREAT | O_TRUNC;
+  } else {
+    switch (Mode & 3) {
+      case fmOpenWrite:
+        flags |= O_WRONLY;
+        break;
+      case fmOpenReadWrite:
+        flags |= O_RDWR;
+        break;
+      default:
+        flags |= O_RDONLY;
+        break;
+    }
+  }
+  int fd;
+  do {
+    fd = ::open(FileName.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    int err = errno;
+    if (create) throw EFCreateError("Cannot create file \"" + FileName + "\": " + ErrnoText(err));
+    throw EFOpenError("Cannot open file \"" + FileName + "\": " + ErrnoText(err));
+  }
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    throw EFOpenError("Cannot open file \"" + FileName + "\": " + ErrnoText(EISDIR));
+  }
+  FHandle = fd;
+}
+
+TFileStream::~TFileStream() {
+  if (FHandle >= 0) ::close(FHandle);
+}
+
+std::int64_t TFileStream::GetSize() {
+  struct stat st;
+  if (::fstat(FHandle, &st) != 0) return TStream::GetSize();
+  return st.st_size;
+}
+
+void TFileStream::SetSize(std::int64_t NewSize) {
+  if (NewSize < 0 || ::ftruncate(FHandle, NewSize) != 0)
+    throw EStreamError("Cannot set the size of file \"" + FFileName + "\"");
+  if (Position() > NewSize) SetPosition(NewSize);
+}
+
+std::int32_t TFileStream::Read(void* Buffer, std::int32_t Count) {
+  if (Count <= 0) return 0;
+  ssize_t n;
+  do {
+    n = ::read(FHandle, Buffer, static_cast<std::size_t>(Count));
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? -1 : static_cast<std::int32_t>(n);
+}
+
+std::int32_t TFileStream::Write(const void* Buffer, std::int32_t Count) {
+  if (Count <= 0) return 0;
+  const auto* p = static_cast<const char*>(Buffer);
+  std::int32_t done = 0;
+  while (done < Count) {
+    ssize_t n = ::write(FHandle, p + done, static_cast<std::size_t>(Count - done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return done > 0 ? done : -1;
+    }
+    if (n == 0) break;
+    done += static_cast<std::int32_t>(n);
+  }
+  return done;
+}
+
+std::int64_t TFileStream::Seek(std::int64_t Offset, TSeekOrigin Origin) {
+  int whence;
+  switch (Origin) {
+    case soBeginning:
+      whence = SEEK_SET;
+      break;
+    case soCurrent:
+      whence = SEEK_CUR;
+      break;
+    case soEnd:
+      whence = SEEK_END;
+      break;
+    default:
+      throw EStreamError("Invalid stream seek origin");
+  }
+  return ::lseek(FHandle, Offset, whence);
+}
+
+}  // namespace vto
