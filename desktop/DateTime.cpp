@@ -47,7 +47,9 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
 }
 }  // namespace
 
-bool IsLeapYear(int year) { return (year % 4 == 0) && (year % 100 != 0 || year % 400 == 0); }
+bool IsLeapYear(int year) {
+  return (year % 4 == 0) && (year % 100 != 0 || year % 400 == 0);
+}
 
 int DaysInMonth(int year, int month) {
   static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -66,8 +68,8 @@ bool IsValidTime(int hour, int minute, int second, int msec) {
 }
 
 TDateTime EncodeDate(int year, int month, int day) {
-  return static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month),
-                                           static_cast<unsigned>(day))) +
+  return static_cast<double>(
+             DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day))) +
          kUnixDateDelta;
 }
 
@@ -140,9 +142,13 @@ int LocalOffsetMinutesAtLocal(TDateTime local) {
   return offset;
 }
 
-TDateTime UtcToLocal(TDateTime utc) { return utc + LocalOffsetMinutesAtUtc(utc) / 1440.0; }
+TDateTime UtcToLocal(TDateTime utc) {
+  return utc + LocalOffsetMinutesAtUtc(utc) / 1440.0;
+}
 
-TDateTime LocalToUtc(TDateTime local) { return local - LocalOffsetMinutesAtLocal(local) / 1440.0; }
+TDateTime LocalToUtc(TDateTime local) {
+  return local - LocalOffsetMinutesAtLocal(local) / 1440.0;
+}
 
 TDateTime NowUtc() {
   std::timespec ts{};
@@ -150,6 +156,8 @@ TDateTime NowUtc() {
   return (static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9) / kSecsPerDay + kUnixDateDelta;
 }
 
-TDateTime Now() { return UtcToLocal(NowUtc()); }
+TDateTime Now() {
+  return UtcToLocal(NowUtc());
+}
 
 }  // namespace vto

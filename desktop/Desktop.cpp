@@ -111,8 +111,8 @@ std::string MakeTempFileName(std::string_view prefix) {
   // 65535 possible names until one can be created exclusively.
   static std::atomic<unsigned> counter{0};
   const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-  unsigned seed = static_cast<unsigned>(now) ^ (static_cast<unsigned>(getpid()) << 7) ^
-                  counter.fetch_add(7919);
+  unsigned seed =
+      static_cast<unsigned>(now) ^ (static_cast<unsigned>(getpid()) << 7) ^ counter.fetch_add(7919);
   for (unsigned attempt = 0; attempt < 0xFFFF; ++attempt) {
     const unsigned number = ((seed + attempt) % 0xFFFF) + 1;  // 1 .. FFFF
     char digits[8];

@@ -156,18 +156,19 @@ void LinuxDesktop::ShowDialog(DialogKind kind, const std::string& caption,
     return;
   }
   const bool error = kind != DialogKind::Message;
-  GtkWidget* dialog =
-      gtk->message_dialog_new(nullptr, GTK_DIALOG_MODAL, error ? GTK_MESSAGE_ERROR : GTK_MESSAGE_OTHER,
-                              GTK_BUTTONS_NONE, "%s", text.c_str());
+  GtkWidget* dialog = gtk->message_dialog_new(nullptr, GTK_DIALOG_MODAL,
+                                              error ? GTK_MESSAGE_ERROR : GTK_MESSAGE_OTHER,
+                                              GTK_BUTTONS_NONE, "%s", text.c_str());
   const bool cancel = kind == DialogKind::Error;
   // Esc closes the box like its one button does.
-  gtk->dialog_add_button(GTK_DIALOG(dialog), cancel ? "Cancel" : "OK",
+  gtk->dialog_add_button(reinterpret_cast<GtkDialog*>(dialog), cancel ? "Cancel" : "OK",
                          cancel ? GTK_RESPONSE_CANCEL : GTK_RESPONSE_OK);
-  gtk->dialog_set_default_response(GTK_DIALOG(dialog), cancel ? GTK_RESPONSE_CANCEL : GTK_RESPONSE_OK);
-  gtk->window_set_title(GTK_WINDOW(dialog), caption.c_str());
-  gtk->window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
-  gtk->window_set_keep_above(GTK_WINDOW(dialog), TRUE);
-  gtk->dialog_run(GTK_DIALOG(dialog));
+  gtk->dialog_set_default_response(reinterpret_cast<GtkDialog*>(dialog),
+                                   cancel ? GTK_RESPONSE_CANCEL : GTK_RESPONSE_OK);
+  gtk->window_set_title(reinterpret_cast<GtkWindow*>(dialog), caption.c_str());
+  gtk->window_set_position(reinterpret_cast<GtkWindow*>(dialog), GTK_WIN_POS_CENTER);
+  gtk->window_set_keep_above(reinterpret_cast<GtkWindow*>(dialog), TRUE);
+  gtk->dialog_run(reinterpret_cast<GtkDialog*>(dialog));
   gtk->widget_destroy(dialog);
   while (gtk->events_pending()) gtk->main_iteration();
 }
@@ -226,7 +227,8 @@ struct LaunchWait {
 void OnLaunched(GObject* source, GAsyncResult* result, gpointer data) {
   auto* wait = static_cast<LaunchWait*>(data);
   GError* error = nullptr;
-  wait->ok = wait->gio->app_info_launch_uris_finish(G_APP_INFO(source), result, &error) != 0;
+  wait->ok = wait->gio->app_info_launch_uris_finish(reinterpret_cast<GAppInfo*>(source), result,
+                                                    &error) != 0;
   if (error != nullptr) wait->gio->error_free(error);
   wait->done = true;
 }
@@ -263,7 +265,8 @@ int LinuxDesktop::OpenDocument(const std::string& path) {
 
 int LinuxDesktop::ShellExecute(const std::string& file, const std::string& parameters) {
   struct stat st {};
-  if (file.empty() || stat(file.c_str(), &st) != 0) return ErrnoToShellResult(errno ? errno : ENOENT);
+  if (file.empty() || stat(file.c_str(), &st) != 0)
+    return ErrnoToShellResult(errno ? errno : ENOENT);
   if (S_ISDIR(st.st_mode)) return kSeErrNoAssociation;
   // An executable file is a program; anything else is a document for its application.
   if (access(file.c_str(), X_OK) == 0) return StartProgram(file, parameters);

@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "DateTime.h"
+
+using namespace vto;
+
+namespace {
+struct PinnedZone {
+  explicit PinnedZone(const char* tz) {
+    const char* old = std::getenv("TZ");
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    setenv("TZ", tz, 1);
+    tzset();
+  }
+  ~PinnedZone() {
+    if (had_)
+      setenv("TZ", old_.c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+  }
+  bool had_;
+  std::string old_;
+};
+}  // namespace
+
+TEST(DateTimeCalendar, KnownDaysAndRoundTrips) {
+  EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
+  EXPECT_EQ(EncodeDate(1970, 1, 1), kUnixDateDelta);
+  EXPECT_EQ(EncodeDate(2000, 3, 1) - EncodeDate(2000, 2, 28), 2.0);  // leap century
+  EXPECT_EQ(EncodeDate(1900, 3, 1) - EncodeDate(1900, 2, 28), 1.0);  // not a leap year
+  TDateTime d = 0;
+  EXPECT_FALSE(TryEncodeDate(2023, 2, 29, d));
+  EXPECT_FALSE(TryEncodeDate(0, 1, 1, d));
+  EXPECT_FALSE(TryEncodeTime(24, 0, 0, 0, d));
+  for (int y : {1, 1601, 1899, 1980, 2024, 2107, 9999}) {
+    for (int m = 1; m <= 12; ++m) {
+      int yy, mm, dd, h, n, s, ms;
+      const TDateTime v = EncodeDate(y, m, DaysInMonth(y, m)) + EncodeTime(23, 59, 58, 999);
+      DecodeDateTime(v, yy, mm, dd, h, n, s, ms);
+      EXPECT_EQ(yy * 10000 + mm * 100 + dd, y * 10000 + m * 100 + DaysInMonth(y, m));
+      EXPECT_EQ(h * 10000000 + n * 100000 + s * 1000 + ms, 235958999);
+    }
+  }
+  EXPECT_EQ(DayOfWeek(EncodeDate(2026, 12, 9)), 4);  // a Wednesday
+  EXPECT_EQ(DayOfWeek(EncodeDate(1899, 12, 30)), 7);
+}
+
+TEST(DateTimeCalendar, UnixSecondsBothWays) {
+  EXPECT_EQ(DateTimeToUnix(UnixToDateTime(0)), 0);
+  EXPECT_EQ(DateTimeToUnix(UnixToDateTime(1700000000)), 1700000000);
+  EXPECT_EQ(DateTimeToUnix(UnixToDateTime(-86401)), -86401);
+  EXPECT_EQ(DateTimeToUnix(EncodeDate(1994, 11, 6) + EncodeTime(8, 49, 37, 0)), 784111777);
+}
+
+TEST(DateTimeZones, OffsetsFollowTheCLibrary) {
+  {
+    PinnedZone z("UTC");
+    EXPECT_EQ(LocalOffsetMinutesAtUtc(EncodeDate(2024, 7, 1)), 0);
+  }
+  {
+    PinnedZone z("Europe/Berlin");
+    EXPECT_EQ(LocalOffsetMinutesAtUtc(EncodeDate(2024, 1, 15)), 60);
+    EXPECT_EQ(LocalOffsetMinutesAtUtc(EncodeDate(2024, 7, 15)), 120);
+    const TDateTime local = EncodeDate(2024, 7, 15) + EncodeTime(14, 0, 0, 0);
+    EXPECT_NEAR(LocalToUtc(local), EncodeDate(2024, 7, 15) + EncodeTime(12, 0, 0, 0), 1e-9);
+    EXPECT_NEAR(UtcToLocal(LocalToUtc(local)), local, 1e-9);
+  }
+  {
+    PinnedZone z("America/St_Johns");  // -03:30 / -02:30
+    EXPECT_EQ(LocalOffsetMinutesAtUtc(EncodeDate(2024, 1, 15)), -210);
+  }
+}
