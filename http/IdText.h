@@ -1,0 +1,71 @@
+// Small text helpers shared by the header and date code. "Blanks" are the code
+// points 0x00 to 0x20.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vto {
+
+inline bool IsBlank(char c) {
+  return static_cast<unsigned char>(c) <= 0x20;
+}
+
+inline std::string_view TrimLeftView(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size() && IsBlank(s[i])) ++i;
+  return s.substr(i);
+}
+inline std::string_view TrimRightView(std::string_view s) {
+  std::size_t n = s.size();
+  while (n > 0 && IsBlank(s[n - 1])) --n;
+  return s.substr(0, n);
+}
+inline std::string_view TrimView(std::string_view s) {
+  return TrimRightView(TrimLeftView(s));
+}
+inline std::string Trim(std::string_view s) {
+  return std::string(TrimView(s));
+}
+inline std::string TrimLeft(std::string_view s) {
+  return std::string(TrimLeftView(s));
+}
+inline std::string TrimRight(std::string_view s) {
+  return std::string(TrimRightView(s));
+}
+
+// Cuts T at the first D: returns the text before it and leaves T with what follows;
+// without D the whole of T is returned and T becomes empty.
+inline std::string_view FetchView(std::string_view& T, std::string_view D) {
+  const std::size_t p = T.find(D);
+  std::string_view piece;
+  if (p == std::string_view::npos) {
+    piece = T;
+    T = {};
+  } else {
+    piece = T.substr(0, p);
+    T.remove_prefix(p + D.size());
+  }
+  return piece;
+}
+
+// The integer syntax of header values: an optional sign followed by decimal
+// digits, or by "$", "x" or "0x" and hexadecimal digits (either case). Nothing
+// else may stand in the text; a value beyond the 64-bit range is no number.
+bool TryStrToInt64(std::string_view s, std::int64_t& value);
+bool TryStrToInt32(std::string_view s, std::int32_t& value);
+inline std::int64_t StrToInt64Def(std::string_view s, std::int64_t def) {
+  std::int64_t v;
+  return TryStrToInt64(s, v) ? v : def;
+}
+inline std::int32_t StrToIntDef(std::string_view s, std::int32_t def) {
+  std::int32_t v;
+  return TryStrToInt32(s, v) ? v : def;
+}
+
+// Header names and other protocol words compare without regard to case (ASCII
+// letters and the letters of ISO-8859-1).
+bool SameName(std::string_view a, std::string_view b);
+
+}  // namespace vto
