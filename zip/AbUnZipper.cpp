@@ -1,0 +1,655 @@
+#include "AbUnZipper.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "Desktop.h"
+#include "Streams.h"
+#include "TextCodec.h"
+#include "ZStreams.h"
+#include "ZipCommon.h"
+
+namespace vto {
+
+namespace {
+
+constexpr std::size_t kIoChunk = 256 * 1024;
+constexpr std::uint32_t kAttrReadOnly = 0x01;
+constexpr std::uint32_t kAttrDirectory = 0x10;
+constexpr int kHostUnix = 3;
+
+std::string ErrnoText(int err) {
+  return std::strerror(err);
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Creates every missing level of a folder; false when one cannot be made.
+bool ForceFolders(const std::string& path) {
+  if (path.empty() || IsFolder(path)) return true;
+  const auto slash = path.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && !ForceFolders(path.substr(0, slash))) return false;
+  return ::mkdir(path.c_str(), 0777) == 0 || (errno == EEXIST && IsFolder(path));
+}
+
+std::string UpperExtension(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  const auto dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  return AsciiUpperCase(path.substr(dot));
+}
+
+}  // namespace
+
+// The archive file, read at explicit offsets.
+class ZipInputFile {
+ public:
+  explicit ZipInputFile(const std::string& path) {
+    FHandle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (FHandle < 0) throw EFOpenError("Cannot open file \"" + path + "\": " + ErrnoText(errno));
+    struct stat st;
+    if (::fstat(FHandle, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(FHandle);
+      throw EFOpenError("Cannot open file \"" + path + "\": " + ErrnoText(EISDIR));
+    }
+    FSize = static_cast<std::uint64_t>(st.st_size);
+  }
+  ~ZipInputFile() { ::close(FHandle); }
+  ZipInputFile(const ZipInputFile&) = delete;
+  ZipInputFile& operator=(const ZipInputFile&) = delete;
+
+  std::uint64_t Size() const { return FSize; }
+
+  // Reads up to size bytes at offset; returns how many arrived (fewer at the end).
+  std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {
+    std::size_t done = 0;
+    auto* out = static_cast<char*>(buffer);
+    constexpr auto kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+    while (done < size && offset <= kMaxOffset - done) {
+      const ssize_t n =
+          ::pread(FHandle, out + done, size - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    return done;
+  }
+  // All size bytes at offset, or EReadError.
+  void ReadExactAt(std::uint64_t offset, void* buffer, std::size_t size) const {
+    if (ReadAt(offset, buffer, size) != size) throw EReadError();
+  }
+
+ private:
+  int FHandle = -1;
+  std::uint64_t FSize = 0;
+};
+
+namespace {
+
+// The end record: first at size - 22 with no comment, otherwise the last signature
+// whose comment fits into the bytes behind it, searched in the last 65,557 bytes (the
+// record with the longest possible comment). False when there is none.
+bool FindEndRecord(const ZipInputFile& file, std::uint64_t& position) {
+  const std::uint64_t size = file.Size();
+  if (size < TEndOfCentralDir::kSize) return false;
+  unsigned char tail[TEndOfCentralDir::kSize];
+  if (file.ReadAt(size - sizeof tail, tail, sizeof tail) != sizeof tail) return false;
+  if (GetLE32(tail) == kEndOfCentralDirSignature && GetLE16(tail + 20) == 0) {
+    position = size - sizeof tail;
+    return true;
+  }
+  const std::size_t window =
+      static_cast<std::size_t>(std::min<std::uint64_t>(size, 65535 + TEndOfCentralDir::kSize));
+  std::string block(window, '\0');
+  if (file.ReadAt(size - window, block.data(), window) != window) return false;
+  const auto* b = reinterpret_cast<const unsigned char*>(block.data());
+  for (std::size_t i = window - TEndOfCentralDir::kSize + 1; i-- > 0;) {
+    if (b[i] == 0x50 && GetLE32(b + i) == kEndOfCentralDirSignature &&
+        i + TEndOfCentralDir::kSize + GetLE16(b + i + 20) <= window) {
+      position = size - window + i;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool StartsWith(const std::string& head, std::string_view magic) {
+  return head.size() >= magic.size() && head.compare(0, magic.size(), magic) == 0;
+}
+
+// A tar header: its checksum field (octal) equals the sum of the header's bytes with
+// the field itself counted as spaces.
+bool IsTarHeader(const std::string& head) {
+  if (head.size() < 512 || head[0] == '\0') return false;
+  unsigned sum = 0;
+  for (std::size_t i = 0; i < 512; ++i) {
+    sum += (i >= 148 && i < 156) ? 0x20u : static_cast<unsigned char>(head[i]);
+  }
+  unsigned stored = 0;
+  bool digits = false;
+  for (std::size_t i = 148; i < 156; ++i) {
+    const char c = head[i];
+    if (c >= '0' && c <= '7') {
+      stored = stored * 8 + static_cast<unsigned>(c - '0');
+      digits = true;
+    } else if (c == ' ' || c == '\0') {
+      if (digits) break;
+    } else {
+      return false;
+    }
+  }
+  return digits && stored == sum;
+}
+
+bool IsGzip(const std::string& head) {
+  return StartsWith(head, "\x1F\x8B\x08");
+}
+bool IsBzip2(const std::string& head) {
+  return head.size() >= 4 && StartsWith(head, "BZh") && head[3] >= '1' && head[3] <= '9';
+}
+bool IsCab(const std::string& head) {
+  return StartsWith(head, std::string_view("MSCF\0\0\0\0", 8));
+}
+
+}  // namespace
+
+TAbArchiveType AbDetermineArchiveType(const std::string& path) {
+  try {
+    ZipInputFile file(path);
+    std::string head(512, '\0');
+    head.resize(file.ReadAt(0, head.data(), head.size()));
+    std::uint64_t end_record = 0;
+    const bool has_end = FindEndRecord(file, end_record);
+    const bool spanned = StartsWith(head, "PK\x07\x08");
+    const bool sfx = (StartsWith(head, "MZ") || StartsWith(head,
+                                                           "\x7F"
+                                                           "ELF")) &&
+                     has_end;
+    const std::string ext = UpperExtension(path);
+    if (ext == ".ZIP" || ext == ".JAR") {
+      if (spanned) return atSpannedZip;
+      if (has_end) return atZip;
+    } else if (ext == ".EXE") {
+      if (sfx) return atSelfExtZip;
+    } else if (ext == ".TAR") {
+      if (IsTarHeader(head)) return atTar;
+    } else if (ext == ".GZ") {
+      if (IsGzip(head)) return atGzip;
+    } else if (ext == ".TGZ") {
+      if (IsGzip(head)) return atGzippedTar;
+    } else if (ext == ".CAB") {
+      if (IsCab(head)) return atCab;
+    } else if (ext == ".BZ2") {
+      if (IsBzip2(head)) return atBzip2;
+    } else if (ext == ".TBZ") {
+      if (IsBzip2(head)) return atBzippedTar;
+    }
+    if (sfx) return atSelfExtZip;
+    if (spanned) return atSpannedZip;
+    if (has_end) return atZip;
+    if (IsTarHeader(head)) return atTar;
+    if (IsGzip(head)) return atGzip;
+    if (IsBzip2(head)) return atBzip2;
+    if (IsCab(head)) return atCab;
+  } catch (const Exception&) {
+  }
+  return atUnknown;
+}
+
+// --- items ---
+
+TDateTime TAbZipItem::LastModTimeAsDateTime() const {
+  TDateTime value = 0;
+  if (!TryDosDateTimeToDateTime(
+          (static_cast<std::uint32_t>(FLastModFileDate) << 16) | FLastModFileTime, value)) {
+    throw EAbInvalidDate();
+  }
+  return value;
+}
+
+bool TAbZipItem::IsDirectory() const {
+  return (FExternalFileAttributes & kAttrDirectory) != 0 ||
+         (!FFileName.empty() && (FFileName.back() == '/' || FFileName.back() == '\\'));
+}
+
+// --- the archive ---
+
+TAbZipArchive::TAbZipArchive(const std::string& FileName) : FArchiveName(FileName) {
+  FFile = std::make_unique<ZipInputFile>(FileName);
+  Load();
+}
+
+TAbZipArchive::~TAbZipArchive() = default;
+
+TAbZipItem& TAbZipArchive::Items(int Index) {
+  if (Index < 0 || Index >= Count()) throw EAbIndexError(Index);
+  return FItems[static_cast<std::size_t>(Index)];
+}
+
+namespace {
+
+// Zip64 values of the item extra field 0001 replace the header values stored as all ones.
+void ApplyZip64Extra(std::string_view extra, std::uint64_t& usz, std::uint64_t& csz,
+                     std::uint64_t& offset, std::uint32_t& disk) {
+  std::string_view data;
+  if (!FindExtraField(extra, 0x0001, data)) return;
+  const auto* p = reinterpret_cast<const unsigned char*>(data.data());
+  std::size_t at = 0;
+  auto take64 = [&](std::uint64_t& value) {
+    if (value == 0xFFFFFFFFu && at + 8 <= data.size()) {
+      value = GetLE64(p + at);
+      at += 8;
+    }
+  };
+  take64(usz);
+  take64(csz);
+  take64(offset);
+  if (disk == 0xFFFFu && at + 4 <= data.size()) disk = GetLE32(p + at);
+}
+
+}  // namespace
+
+void TAbZipArchive::Load() {
+  const ZipInputFile& file = *FFile;
+  std::uint64_t end_pos = 0;
+  if (!FindEndRecord(file, end_pos)) throw EAbZipInvalid();
+  unsigned char raw[TEndOfCentralDir::kSize];
+  file.ReadExactAt(end_pos, raw, sizeof raw);
+  const TEndOfCentralDir end = TEndOfCentralDir::Unpack(raw);
+  if (end.EndOfCentralDirSignature != kEndOfCentralDirSignature) throw EAbZipInvalid();
+  std::string comment(end.ZipfileCommentLength, '\0');
+  comment.resize(file.ReadAt(end_pos + sizeof raw, comment.data(), comment.size()));
+  FZipfileComment = AnsiToText(comment);
+
+  FDiskNumber = end.NumberOfThisDisk;
+  FStartDisk = end.NumberOfTheDiskWithTheStart;
+  FEntriesOnDisk = end.TotalNumberOfEntriesOnThisDisk;
+  FTotalEntries = end.TotalNumberOfEntries;
+  FDirectorySize = end.SizeOfTheCentralDirectory;
+  FDirectoryOffset = end.OffsetOfStartOfCentralDirectory;
+  std::uint64_t directory_limit = end_pos;
+
+  // Placeholders in the classic record: the real values are in the Zip64 end record,
+  // found through the locator right before the classic one.
+  const bool placeholders =
+      end.NumberOfThisDisk == 0xFFFF || end.NumberOfTheDiskWithTheStart == 0xFFFF ||
+      end.TotalNumberOfEntriesOnThisDisk == 0xFFFF || end.TotalNumberOfEntries == 0xFFFF ||
+      end.SizeOfTheCentralDirectory == 0xFFFFFFFFu ||
+      end.OffsetOfStartOfCentralDirectory == 0xFFFFFFFFu;
+  if (placeholders && end_pos >= TZip64EndOfCentralDirLocator::kSize) {
+    const std::uint64_t locator_pos = end_pos - TZip64EndOfCentralDirLocator::kSize;
+    unsigned char loc_raw[TZip64EndOfCentralDirLocator::kSize];
+    if (file.ReadAt(locator_pos, loc_raw, sizeof loc_raw) == sizeof loc_raw) {
+      const auto locator = TZip64EndOfCentralDirLocator::Unpack(loc_raw);
+      unsigned char z_raw[TZip64EndOfCentralDir::kSize];
+      if (locator.Signature == kZip64EndOfCentralDirLocatorSignature &&
+          locator_pos >= sizeof z_raw && locator.OffsetOfZip64End <= locator_pos - sizeof z_raw &&
+          file.ReadAt(locator.OffsetOfZip64End, z_raw, sizeof z_raw) == sizeof z_raw) {
+        const auto z = TZip64EndOfCentralDir::Unpack(z_raw);
+        if (z.Signature != kZip64EndOfCentralDirSignature) throw EAbZipInvalid();
+        FDiskNumber = z.NumberOfThisDisk;
+        FStartDisk = z.NumberOfTheDiskWithTheStart;
+        FEntriesOnDisk = z.TotalNumberOfEntriesOnThisDisk;
+        FTotalEntries = z.TotalNumberOfEntries;
+        FDirectorySize = z.SizeOfTheCentralDirectory;
+        FDirectoryOffset = z.OffsetOfStartOfCentralDirectory;
+        directory_limit = locator.OffsetOfZip64End;
+      }
+    }
+  }
+
+  // The directory lies before the end records; a count that cannot fit in it is damage.
+  if (FStartDisk != FDiskNumber || FDirectoryOffset > directory_limit ||
+      FTotalEntries > (directory_limit - FDirectoryOffset) / TCentralDirectoryFile::kSize) {
+    throw EAbZipInvalid();
+  }
+  std::string dir(static_cast<std::size_t>(directory_limit - FDirectoryOffset), '\0');
+  file.ReadExactAt(FDirectoryOffset, dir.data(), dir.size());
+  const auto* d = reinterpret_cast<const unsigned char*>(dir.data());
+  std::size_t at = 0;
+  FItems.clear();
+  FItems.reserve(static_cast<std::size_t>(FTotalEntries));
+  for (std::uint64_t n = 0; n < FTotalEntries; ++n) {
+    if (dir.size() - at < TCentralDirectoryFile::kSize) throw EAbZipInvalid();
+    const TCentralDirectoryFile h = TCentralDirectoryFile::Unpack(d + at);
+    if (h.CentralFileHeaderSignature != kCentralFileHeaderSignature) throw EAbZipInvalid();
+    at += TCentralDirectoryFile::kSize;
+    const std::size_t var =
+        std::size_t{h.FilenameLength} + h.ExtraFieldLength + h.FileCommentLength;
+    if (dir.size() - at < var) throw EAbZipInvalid();
+    TAbZipItem item;
+    item.FVersionMadeBy = h.VersionMadeBy;
+    item.FVersionNeededToExtract = h.VersionNeededToExtract;
+    item.FGeneralPurposeBitFlag = h.GeneralPurposeBitFlag;
+    item.FCompressionMethod = h.CompressionMethod;
+    item.FLastModFileTime = static_cast<std::uint16_t>(h.LastModFileTimeDate & 0xFFFF);
+    item.FLastModFileDate = static_cast<std::uint16_t>(h.LastModFileTimeDate >> 16);
+    item.FCRC32 = h.Crc32;
+    item.FCompressedSize = h.CompressedSize;
+    item.FUncompressedSize = h.UncompressedSize;
+    item.FDiskNumberStart = h.DiskNumberStart;
+    item.FInternalFileAttributes = h.InternalFileAttributes;
+    item.FExternalFileAttributes = h.ExternalFileAttributes;
+    item.FRelativeOffset = h.RelativeOffsetOfLocalHeader;
+    item.FRawFileName.assign(dir, at, h.FilenameLength);
+    item.FExtraField.assign(dir, at + h.FilenameLength, h.ExtraFieldLength);
+    item.FRawFileComment.assign(dir, at + h.FilenameLength + h.ExtraFieldLength,
+                                h.FileCommentLength);
+    at += var;
+    ApplyZip64Extra(item.FExtraField, item.FUncompressedSize, item.FCompressedSize,
+                    item.FRelativeOffset, item.FDiskNumberStart);
+    item.FFileName = DecodeEntryName(item.FRawFileName, item.FExtraField, item.FVersionMadeBy,
+                                     item.FGeneralPurposeBitFlag);
+    item.FDiskFileName = item.FFileName;  // "/" is the platform's delimiter
+    item.FFileComment = AnsiToText(item.FRawFileComment);
+    FItems.push_back(std::move(item));
+  }
+}
+
+namespace {
+
+// Every folder part of a stored path that stays inside the base folder: empty parts,
+// "." and ".." are dropped, and a drive ("C:") is cut off each part.
+std::string SafeRelativePath(std::string_view name) {
+  std::string out;
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    auto end = name.find_first_of("/\\", start);
+    if (end == std::string_view::npos) end = name.size();
+    std::string part(name.substr(start, end - start));
+    const auto colon = part.rfind(':');
+    if (colon != std::string::npos) part.erase(0, colon + 1);
+    if (!part.empty() && part != "." && part != "..") {
+      if (!out.empty()) out += '/';
+      out += part;
+    }
+    start = end + 1;
+  }
+  return out;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+// The file written for one entry: created new (an existing file or link of that name is
+// removed first, never followed), deleted again unless finished.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::string& path) : FPath(path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) Fail(EISDIR);
+      if (::unlink(path.c_str()) != 0) Fail(errno);
+    }
+    FHandle = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (FHandle < 0) Fail(errno);
+  }
+  ~OutputFile() {
+    if (FHandle >= 0) {
+      ::close(FHandle);
+      ::unlink(FPath.c_str());
+    }
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  void Write(const unsigned char* data, std::size_t size) {
+    while (size > 0) {
+      const ssize_t n = ::write(FHandle, data, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) throw EWriteError();
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+  }
+
+  // Date (when valid) and permissions, then close; a failing close is a write error.
+  void Finish(const TAbZipItem& item) {
+    TDateTime local = 0;
+    if (TryDosDateTimeToDateTime(
+            (static_cast<std::uint32_t>(item.LastModFileDate()) << 16) | item.LastModFileTime(),
+            local)) {
+      const std::int64_t unix_time = DateTimeToUnix(LocalToUtc(local));
+      struct timespec times[2];
+      times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(unix_time);
+      times[0].tv_nsec = times[1].tv_nsec = 0;
+      ::futimens(FHandle, times);
+    }
+    const std::uint32_t ea = item.ExternalFileAttributes();
+    if ((item.HostOS() == kHostUnix || ea > 0x1FFFF) && (ea >> 16) != 0) {
+      // Permission bits only: never set-user-id, set-group-id or sticky.
+      ::fchmod(FHandle, static_cast<mode_t>((ea >> 16) & 0777));
+    } else if ((ea & kAttrReadOnly) != 0) {
+      struct stat st;
+      if (::fstat(FHandle, &st) == 0) ::fchmod(FHandle, st.st_mode & 0555);
+    }
+    const int handle = FHandle;
+    FHandle = -1;
+    if (::close(handle) != 0) {
+      ::unlink(FPath.c_str());
+      throw EWriteError();
+    }
+  }
+
+ private:
+  [[noreturn]] void Fail(int err) {
+    throw EFCreateError("Cannot create file \"" + FPath + "\": " + ErrnoText(err));
+  }
+
+  std::string FPath;
+  int FHandle = -1;
+};
+
+struct InflateGuard {
+  z_stream* stream;
+  ~InflateGuard() { inflateEnd(stream); }
+};
+
+}  // namespace
+
+std::string TAbZipArchive::ItemPath(const TAbZipItem& Item) const {
+  const bool restore = FExtractOptions.Contains(eoRestorePath);
+  if (Item.IsDirectory()) {
+    if (!restore || !FExtractOptions.Contains(eoCreateDirs)) return {};
+    const std::string relative = SafeRelativePath(Item.FileName());
+    return relative.empty() ? std::string() : JoinPath(FBaseDirectory, relative);
+  }
+  std::string relative;
+  if (restore) {
+    relative = SafeRelativePath(Item.FileName());
+  } else {
+    const auto pos = Item.FileName().find_last_of("/\\:");
+    relative = pos == std::string::npos ? Item.FileName() : Item.FileName().substr(pos + 1);
+  }
+  if (relative.empty() || relative == "." || relative == ".." ||
+      relative.find('\0') != std::string::npos) {
+    throw EAbBadFileName(Item.FileName());
+  }
+  return JoinPath(FBaseDirectory, relative);
+}
+
+void TAbZipArchive::ExtractItem(TAbZipItem& Item) {
+  const std::string path = ItemPath(Item);
+  if (path.empty()) return;  // a folder entry
+  if (Item.IsDirectory()) {
+    if (!ForceFolders(path)) throw EFCreateError("Cannot create folder \"" + path + "\"");
+    return;
+  }
+  const auto slash = path.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && FExtractOptions.Contains(eoCreateDirs)) {
+    const std::string folder = path.substr(0, slash);
+    if (!ForceFolders(folder)) throw EFCreateError("Cannot create folder \"" + folder + "\"");
+  }
+  ExtractItemTo(Item, path);
+}
+
+void TAbZipArchive::ExtractItemTo(TAbZipItem& Item, const std::string& Path) {
+  if ((Item.VersionNeededToExtract() & 0xFF) >= 64) throw EAbZipVersion();
+  if (Item.DiskNumberStart() != FDiskNumber) throw EAbZipInvalid();  // on another disk
+  const ZipInputFile& file = *FFile;
+  unsigned char raw[TLocalFile::kSize];
+  file.ReadExactAt(Item.RelativeOffset(), raw, sizeof raw);
+  const TLocalFile local = TLocalFile::Unpack(raw);
+  if (local.LocalFileHeaderSignature != kLocalFileHeaderSignature) throw EAbZipInvalid();
+  std::uint64_t data_pos =
+      Item.RelativeOffset() + TLocalFile::kSize + local.FilenameLength + local.ExtraFieldLength;
+  if (Item.IsEncrypted()) throw EAbZipInvalidPassword();
+
+  OutputFile out(Path);
+  const std::uint64_t usz = Item.UncompressedSize();
+  std::uint64_t csz = Item.CompressedSize();
+  std::uint32_t crc = 0;
+  if (usz > 0) {
+    std::vector<unsigned char> in(kIoChunk);
+    switch (Item.CompressionMethod() & 0x7F) {
+      case 0: {
+        if (usz > csz) throw EReadError();  // the stored data holds fewer bytes
+        for (std::uint64_t left = usz; left > 0;) {
+          const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, in.size()));
+          file.ReadExactAt(data_pos, in.data(), n);
+          crc = ZipCrc32(crc, in.data(), n);
+          out.Write(in.data(), n);
+          data_pos += n;
+          left -= n;
+        }
+        break;
+      }
+      case 8: {
+        std::vector<unsigned char> buf(kIoChunk);
+        z_stream zs{};
+        int ret = inflateInit2(&zs, -MAX_WBITS);
+        if (ret != Z_OK) throw EZDecompressionError(ret, zError(ret));
+        InflateGuard guard{&zs};
+        std::uint64_t produced_total = 0;
+        while (ret != Z_STREAM_END) {
+          if (zs.avail_in == 0 && csz > 0) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(csz, in.size()));
+            file.ReadExactAt(data_pos, in.data(), n);
+            data_pos += n;
+            csz -= n;
+            zs.next_in = in.data();
+            zs.avail_in = static_cast<uInt>(n);
+          }
+          zs.next_out = buf.data();
+          zs.avail_out = static_cast<uInt>(buf.size());
+          ret = inflate(&zs, Z_NO_FLUSH);
+          if (ret == Z_NEED_DICT || ret == Z_DATA_ERROR || ret == Z_MEM_ERROR ||
+              ret == Z_STREAM_ERROR) {
+            if (ret == Z_NEED_DICT) ret = Z_DATA_ERROR;  // raw data never asks for one
+            throw EZDecompressionError(ret, zs.msg != nullptr ? zs.msg : zError(ret));
+          }
+          const std::size_t produced = buf.size() - zs.avail_out;
+          if (produced > usz - produced_total) throw EAbZipSizeMismatch();
+          produced_total += produced;
+          crc = ZipCrc32(crc, buf.data(), produced);
+          out.Write(buf.data(), produced);
+          if (ret == Z_BUF_ERROR ||
+              (ret == Z_OK && produced == 0 && zs.avail_in == 0 && csz == 0)) {
+            throw EZDecompressionError(Z_BUF_ERROR, zError(Z_BUF_ERROR));  // data cut short
+          }
+        }
+        break;
+      }
+      default:
+        throw EAbZipInvalidMethod();
+    }
+    if (crc != Item.CRC32()) ReportFailure(Item, EAbZipBadCRC());
+  }
+  out.Finish(Item);
+}
+
+void TAbZipArchive::ReportFailure(TAbZipItem& Item, const Exception& Error) {
+  if (FOnProcessItemFailure) FOnProcessItemFailure(Item, Error);
+}
+
+void TAbZipArchive::ExtractFiles(const std::string& FileMask) {
+  for (auto& item : FItems) {
+    if (!MatchesFileMask(item.FileName(), FileMask)) continue;
+    try {
+      ExtractItem(item);
+    } catch (const Exception& e) {
+      ReportFailure(item, e);
+    } catch (const std::bad_alloc&) {
+      ReportFailure(item, EStreamError("Out of memory"));
+    }
+  }
+}
+
+// --- the component ---
+
+TAbUnZipper::TAbUnZipper() = default;
+TAbUnZipper::~TAbUnZipper() = default;
+
+void TAbUnZipper::CloseArchive() {
+  FArchive.reset();
+}
+
+void TAbUnZipper::SetFileName(const std::string& Value) {
+  CloseArchive();
+  FFileName = Value;
+  if (Value.empty()) return;
+  if (!IsExistingFile(Value)) throw EAbFileNotFound();
+  struct stat st;
+  if (::stat(Value.c_str(), &st) != 0) throw EAbFileNotFound();
+  if (st.st_size == 0) throw EAbBadStream();
+  switch (AbDetermineArchiveType(Value)) {
+    case atZip:
+    case atSpannedZip:
+    case atSelfExtZip:
+      break;
+    default:
+      throw EAbUnhandledType();
+  }
+  auto archive = std::make_unique<TAbZipArchive>(Value);
+  archive->SetBaseDirectory(FBaseDirectory);
+  archive->SetExtractOptions(FExtractOptions);
+  archive->SetOnProcessItemFailure(FOnProcessItemFailure);
+  FArchive = std::move(archive);
+}
+
+void TAbUnZipper::SetBaseDirectory(const std::string& Value) {
+  std::string folder = Value;
+  if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (FArchive && !folder.empty() && !IsFolder(folder)) throw EAbNoSuchDirectory();
+  FBaseDirectory = folder;
+  if (FArchive) FArchive->SetBaseDirectory(folder);
+}
+
+void TAbUnZipper::SetExtractOptions(TAbExtractOptions Value) {
+  FExtractOptions = Value;
+  if (FArchive) FArchive->SetExtractOptions(Value);
+}
+
+void TAbUnZipper::SetOnProcessItemFailure(TAbItemFailureEvent Handler) {
+  FOnProcessItemFailure = std::move(Handler);
+  if (FArchive) FArchive->SetOnProcessItemFailure(FOnProcessItemFailure);
+}
+
+void TAbUnZipper::ExtractFiles(const std::string& FileMask) {
+  if (!FArchive) throw EAbNoArchive();
+  FArchive->ExtractFiles(FileMask);
+}
+
+int TAbUnZipper::Count() const {
+  return FArchive ? FArchive->Count() : 0;
+}
+
+TAbZipItem& TAbUnZipper::Items(int Index) {
+  if (!FArchive) throw EAbIndexError(Index);
+  return FArchive->Items(Index);
+}
+
+}  // namespace vto

@@ -1,0 +1,414 @@
+#include "ZipArchive.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "ZStreams.h"
+
+namespace vto {
+
+namespace {
+
+constexpr std::uint16_t kVersion20 = 20;
+constexpr std::uint16_t kAttrDirectory = 0x10;
+constexpr std::uint64_t kMax32 = 0xFFFFFFFFu;
+constexpr std::size_t kDeflateChunk = 131072;
+// Streams move at most this much per call.
+constexpr std::int32_t kMaxTransfer = 1 << 30;
+
+[[noreturn]] void RaiseCompressionError(int code) {
+  throw EZCompressionError(code, zError(code));
+}
+
+void ReadAll(TStream& stream, char* buffer, std::int64_t count) {
+  while (count > 0) {
+    const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(count, kMaxTransfer));
+    stream.ReadBuffer(buffer, n);
+    buffer += n;
+    count -= n;
+  }
+}
+
+void WriteAll(TStream& stream, const char* buffer, std::int64_t count) {
+  while (count > 0) {
+    const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(count, kMaxTransfer));
+    stream.WriteBuffer(buffer, n);
+    buffer += n;
+    count -= n;
+  }
+}
+
+void WriteBytes(TStream& stream, const std::string& bytes) {
+  WriteAll(stream, bytes.data(), static_cast<std::int64_t>(bytes.size()));
+}
+
+struct DeflateGuard {
+  z_stream* stream;
+  ~DeflateGuard() { deflateEnd(stream); }
+};
+
+}  // namespace
+
+std::string DeflateRaw(std::string_view Data) {
+  z_stream zs{};
+  int ret = deflateInit(&zs, Z_DEFAULT_COMPRESSION);
+  if (ret != Z_OK) RaiseCompressionError(ret);
+  DeflateGuard guard{&zs};
+  std::string out;
+  std::size_t consumed = 0;
+  int flush = Z_NO_FLUSH;
+  do {
+    if (zs.avail_in == 0 && consumed < Data.size()) {
+      const std::size_t n =
+          std::min<std::size_t>(Data.size() - consumed, std::numeric_limits<uInt>::max());
+      zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.data() + consumed));
+      zs.avail_in = static_cast<uInt>(n);
+      consumed += n;
+    }
+    flush = consumed == Data.size() ? Z_FINISH : Z_NO_FLUSH;
+    const std::size_t old = out.size();
+    out.resize(old + kDeflateChunk);
+    zs.next_out = reinterpret_cast<Bytef*>(out.data() + old);
+    zs.avail_out = static_cast<uInt>(kDeflateChunk);
+    ret = deflate(&zs, flush);
+    out.resize(old + kDeflateChunk - zs.avail_out);
+    if (ret < 0 && ret != Z_BUF_ERROR) RaiseCompressionError(ret);
+  } while (ret != Z_STREAM_END);
+  // Header (2 bytes, no preset dictionary) and Adler-32 trailer (4 bytes) off.
+  if (out.size() < 6) RaiseCompressionError(Z_STREAM_ERROR);
+  out.resize(out.size() - 4);
+  out.erase(0, 2);
+  return out;
+}
+
+// --- entries ---
+
+void TZipEntry::UpdateFromHeaders() {
+  const auto& h = FCentralDirEntry;
+  TDateTime date = 0;
+  FDate = TryDosDateTimeToDateTime(h.LastModFileTimeDate, date) ? date : 0;
+  FEncrypted = (h.GeneralPurposeBitFlag & 1) != 0;
+  FIsFolder = (h.ExternalFileAttributes & kAttrDirectory) != 0;
+  if (h.CompressionMethod == 8 || h.CompressionMethod == 9) {
+    switch (h.GeneralPurposeBitFlag & 6) {
+      case 0:
+        FCompressionType = ctNormal;
+        break;
+      case 2:
+        FCompressionType = ctMaximum;
+        break;
+      case 4:
+        FCompressionType = ctFast;
+        break;
+      default:
+        FCompressionType = ctSuperFast;
+        break;
+    }
+  } else {
+    FCompressionType = ctUnknown;
+  }
+}
+
+TZipEntry& TZipEntryList::Items(int Index) {
+  if (Index < 0 || Index >= Count()) {
+    throw EZipArchiveError("List index out of bounds (" + std::to_string(Index) + ")");
+  }
+  return *FItems[static_cast<std::size_t>(Index)];
+}
+
+TZipEntry& TZipEntryList::Add() {
+  FItems.push_back(std::make_unique<TZipEntry>());
+  return *FItems.back();
+}
+
+void TZipEntryList::Delete(int Index) {
+  Items(Index);  // range check
+  FItems.erase(FItems.begin() + Index);
+}
+
+int TZipEntryList::IndexOf(const std::string& FileName) const {
+  for (std::size_t i = 0; i < FItems.size(); ++i) {
+    if (FItems[i]->FileName() == FileName) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// --- the archive ---
+
+TZipArchive::TZipArchive() = default;
+
+TZipArchive::~TZipArchive() {
+  Close();
+}
+
+void TZipArchive::CreateZip(TStream& Stream) {
+  unsigned char raw[TEndOfCentralDir::kSize];
+  TEndOfCentralDir{}.Pack(raw);
+  Stream.WriteBuffer(raw, sizeof raw);
+}
+
+void TZipArchive::Open(TStream& MS) {
+  Close();
+  FZipStream = &MS;
+  FExternalStream = true;
+  ParseZip();
+  if (!FEntries.IsZipFile()) {
+    FEntries.Clear();
+    FZipStream = nullptr;
+  }
+}
+
+void TZipArchive::Close() {
+  FEntries.Clear();
+  FEntries.SetIsZipFile(false);
+  FOwnedStream.reset();  // never the caller's
+  FZipStream = nullptr;
+  FExternalStream = false;
+  FIsZipFile = false;
+  FReadOnly = false;
+  FZipComment.clear();
+}
+
+bool TZipArchive::FindEndOfCentralDir(std::int64_t& Position) {
+  TStream& s = *FZipStream;
+  const std::int64_t size = s.Size();
+  if (size < static_cast<std::int64_t>(TEndOfCentralDir::kSize)) return false;
+  // Every place an end record with a comment of up to 65,535 bytes can start.
+  const std::int64_t window =
+      std::min<std::int64_t>(size, 65535 + static_cast<std::int64_t>(TEndOfCentralDir::kSize));
+  std::string block(static_cast<std::size_t>(window), '\0');
+  s.SetPosition(size - window);
+  ReadAll(s, block.data(), window);
+  const auto* b = reinterpret_cast<const unsigned char*>(block.data());
+  for (std::size_t i = block.size() - TEndOfCentralDir::kSize + 1; i-- > 0;) {
+    if (b[i] == 0x50 && GetLE32(b + i) == kEndOfCentralDirSignature &&
+        i + TEndOfCentralDir::kSize + GetLE16(b + i + 20) <= block.size()) {
+      Position = size - window + static_cast<std::int64_t>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+void TZipArchive::ParseZip() {
+  FEntries.Clear();
+  FEntries.SetIsZipFile(false);
+  FIsZipFile = false;
+  FHasBadEntries = false;
+  TStream& s = *FZipStream;
+  try {
+    std::int64_t pos = 0;
+    if (!FindEndOfCentralDir(pos)) return;  // no scan for loose local headers
+    unsigned char raw[TEndOfCentralDir::kSize];
+    s.SetPosition(pos);
+    s.ReadBuffer(raw, sizeof raw);
+    FEndOfCentralDir = TEndOfCentralDir::Unpack(raw);
+    FEndOfCentralDirPos = pos;
+    FZipCommentPos = pos + static_cast<std::int64_t>(sizeof raw);
+    FZipComment.clear();
+
+    const int expected = FEndOfCentralDir.TotalNumberOfEntriesOnThisDisk;
+    s.SetPosition(FEndOfCentralDir.OffsetOfStartOfCentralDirectory);
+    for (int i = 0; i < expected; ++i) {
+      unsigned char h[TCentralDirectoryFile::kSize];
+      s.ReadBuffer(h, sizeof h);
+      TCentralDirectoryFile c = TCentralDirectoryFile::Unpack(h);
+      if (c.CentralFileHeaderSignature != kCentralFileHeaderSignature) return;
+      c.FileName.resize(c.FilenameLength);
+      c.ExtraField.resize(c.ExtraFieldLength);
+      c.FileComment.resize(c.FileCommentLength);
+      ReadAll(s, c.FileName.data(), c.FilenameLength);
+      ReadAll(s, c.ExtraField.data(), c.ExtraFieldLength);
+      ReadAll(s, c.FileComment.data(), c.FileCommentLength);
+      TZipEntry& e = FEntries.Add();
+      e.FCentralDirEntry = std::move(c);
+      e.UpdateFromHeaders();
+    }
+    for (int i = 0; i < FEntries.Count(); ++i) {
+      TZipEntry& e = FEntries.Items(i);
+      unsigned char h[TLocalFile::kSize];
+      s.SetPosition(e.FCentralDirEntry.RelativeOffsetOfLocalHeader);
+      s.ReadBuffer(h, sizeof h);
+      TLocalFile l = TLocalFile::Unpack(h);
+      if (l.LocalFileHeaderSignature != kLocalFileHeaderSignature) return;
+      l.FileName.resize(l.FilenameLength);
+      l.ExtraField.resize(l.ExtraFieldLength);
+      ReadAll(s, l.FileName.data(), l.FilenameLength);
+      ReadAll(s, l.ExtraField.data(), l.ExtraFieldLength);
+      e.FLocalEntry = std::move(l);
+    }
+    FIsZipFile = FEntries.Count() == expected;
+    FEntries.SetIsZipFile(FIsZipFile);
+  } catch (const Exception&) {
+    // A damaged directory: the stream is no zip archive.
+    FEntries.Clear();
+    FEntries.SetIsZipFile(false);
+    FIsZipFile = false;
+  }
+}
+
+void TZipArchive::ReadZipComment() {
+  FZipComment.assign(FEndOfCentralDir.ZipfileCommentLength, '\0');
+  if (FZipComment.empty()) return;
+  FZipStream->SetPosition(FZipCommentPos);
+  ReadAll(*FZipStream, FZipComment.data(), static_cast<std::int64_t>(FZipComment.size()));
+}
+
+std::vector<std::string> TZipArchive::Comment() const {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < FZipComment.size()) {
+    auto end = FZipComment.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = FZipComment.size();
+    lines.push_back(FZipComment.substr(start, end - start));
+    if (end < FZipComment.size() && FZipComment[end] == '\r' && end + 1 < FZipComment.size() &&
+        FZipComment[end + 1] == '\n') {
+      ++end;
+    }
+    start = end + 1;
+  }
+  return lines;
+}
+
+TZipEntry& TZipArchive::AddStream(const std::string& FileName, std::uint16_t FileAttr,
+                                  TDateTime FileDate, TStream& Stream) {
+  if (FZipStream == nullptr) throw EZipArchiveError("No zip archive is open");
+  ReadZipComment();
+  const std::string name = ToZipName(FStoreRelativePath ? FileName : ExtractNamePart(FileName));
+  if (FStoreFolders && FStoreRelativePath) {
+    for (auto slash = name.find('/'); slash != std::string::npos;
+         slash = name.find('/', slash + 1)) {
+      const std::string folder = name.substr(0, slash + 1);
+      if (slash > 0 && FEntries.IndexOf(folder) < 0) {
+        AddEntry(folder, kAttrDirectory, FileDate, std::string());
+      }
+    }
+  }
+  const std::int64_t left = std::max<std::int64_t>(0, Stream.Size() - Stream.Position());
+  if (static_cast<std::uint64_t>(left) > kMax32) {
+    throw EZipArchiveError("Entry too large for a zip archive without Zip64 records");
+  }
+  std::string data(static_cast<std::size_t>(left), '\0');
+  ReadAll(Stream, data.data(), left);
+  return AddEntry(name, FileAttr, FileDate, data);
+}
+
+TZipEntry& TZipArchive::AddEntry(const std::string& ZipName, std::uint16_t FileAttr,
+                                 TDateTime FileDate, const std::string& Data) {
+  TStream& s = *FZipStream;
+  const int existing = FEntries.IndexOf(ZipName);
+  if (existing >= 0) FEntries.Delete(existing);
+  if (FEntries.Count() >= 0xFFFF) {
+    throw EZipArchiveError("Too many entries for a zip archive without Zip64 records");
+  }
+  if (ZipName.size() > 0xFFFF) throw EZipArchiveError("Entry name too long");
+
+  std::string stored;
+  std::uint16_t method = 0;
+  if (!Data.empty()) {
+    stored = DeflateRaw(Data);
+    method = 8;
+  }
+  const std::uint32_t crc = ZipCrc32(Data);
+  const std::uint32_t dos = DateTimeToDosDateTime(FileDate);
+  const std::uint64_t offset = FEndOfCentralDir.OffsetOfStartOfCentralDirectory;
+  const auto n = static_cast<std::uint16_t>(ZipName.size());
+
+  // Everything the new archive needs must fit the 32-bit fields.
+  std::uint64_t directory_size = 0;
+  for (int i = 0; i < FEntries.Count(); ++i) {
+    const auto& c = FEntries.Items(i).FCentralDirEntry;
+    directory_size += TCentralDirectoryFile::kSize + c.FileName.size() + c.ExtraField.size() +
+                      c.FileComment.size();
+  }
+  directory_size += TCentralDirectoryFile::kSize + n;
+  const std::uint64_t new_directory_offset = offset + TLocalFile::kSize + n + stored.size();
+  if (stored.size() > kMax32 || new_directory_offset > kMax32 || directory_size > kMax32 ||
+      new_directory_offset + directory_size > kMax32) {
+    throw EZipArchiveError("Archive too large for a zip archive without Zip64 records");
+  }
+
+  TZipEntry& e = FEntries.Add();
+  TLocalFile& l = e.FLocalEntry;
+  l.VersionNeededToExtract = kVersion20;
+  l.GeneralPurposeBitFlag = 0;
+  l.CompressionMethod = method;
+  l.LastModFileTimeDate = dos;
+  l.Crc32 = crc;
+  l.CompressedSize = static_cast<std::uint32_t>(stored.size());
+  l.UncompressedSize = static_cast<std::uint32_t>(Data.size());
+  l.FilenameLength = n;
+  l.ExtraFieldLength = 0;
+  l.FileName = ZipName;
+  TCentralDirectoryFile& c = e.FCentralDirEntry;
+  c.VersionMadeBy = kVersion20;
+  c.VersionNeededToExtract = kVersion20;
+  c.GeneralPurposeBitFlag = 0;
+  c.CompressionMethod = method;
+  c.LastModFileTimeDate = dos;
+  c.Crc32 = crc;
+  c.CompressedSize = l.CompressedSize;
+  c.UncompressedSize = l.UncompressedSize;
+  c.FilenameLength = n;
+  c.ExtraFieldLength = 0;
+  c.FileCommentLength = 0;
+  c.DiskNumberStart = 0;
+  c.InternalFileAttributes = 0;
+  c.ExternalFileAttributes = FileAttr;
+  c.RelativeOffsetOfLocalHeader = static_cast<std::uint32_t>(offset);
+  c.FileName = ZipName;
+  e.UpdateFromHeaders();
+  e.FDate = FileDate;
+
+  try {
+    s.SetSize(s.Size() + static_cast<std::int64_t>(TLocalFile::kSize + n + stored.size() +
+                                                   TCentralDirectoryFile::kSize + n));
+    s.SetPosition(static_cast<std::int64_t>(offset));
+    unsigned char raw[TLocalFile::kSize];
+    l.Pack(raw);
+    s.WriteBuffer(raw, sizeof raw);
+    WriteBytes(s, ZipName);
+    WriteBytes(s, stored);
+  } catch (...) {
+    FEntries.Delete(FEntries.Count() - 1);
+    throw;
+  }
+  FIsDirty = true;
+  WriteCentralDirectoryAndEnd();
+  return e;
+}
+
+void TZipArchive::WriteCentralDirectoryAndEnd() {
+  TStream& s = *FZipStream;
+  const std::int64_t directory_offset = s.Position();
+  for (int i = 0; i < FEntries.Count(); ++i) {
+    const auto& c = FEntries.Items(i).FCentralDirEntry;
+    unsigned char raw[TCentralDirectoryFile::kSize];
+    c.Pack(raw);
+    s.WriteBuffer(raw, sizeof raw);
+    WriteBytes(s, c.FileName);
+    WriteBytes(s, c.ExtraField);
+    WriteBytes(s, c.FileComment);
+  }
+  const std::int64_t end_pos = s.Position();
+  FEndOfCentralDir.OffsetOfStartOfCentralDirectory = static_cast<std::uint32_t>(directory_offset);
+  FEndOfCentralDir.SizeOfTheCentralDirectory =
+      static_cast<std::uint32_t>(end_pos - directory_offset);
+  FEndOfCentralDir.TotalNumberOfEntriesOnThisDisk = static_cast<std::uint16_t>(FEntries.Count());
+  FEndOfCentralDir.TotalNumberOfEntries = static_cast<std::uint16_t>(FEntries.Count());
+  FEndOfCentralDir.ZipfileCommentLength = static_cast<std::uint16_t>(FZipComment.size());
+  unsigned char raw[TEndOfCentralDir::kSize];
+  FEndOfCentralDir.Pack(raw);
+  s.WriteBuffer(raw, sizeof raw);
+  FEndOfCentralDirPos = end_pos;
+  FZipCommentPos = end_pos + static_cast<std::int64_t>(sizeof raw);
+  WriteBytes(s, FZipComment);
+  // A replaced entry leaves a shorter directory: nothing may follow the archive's end.
+  if (s.Position() < s.Size()) s.SetSize(s.Position());
+  FIsZipFile = true;
+  FEntries.SetIsZipFile(true);
+}
+
+}  // namespace vto
