@@ -1,0 +1,67 @@
+#include "IdGlobal.h"
+
+#include <chrono>
+
+#include "TextCodec.h"
+
+namespace vto {
+
+namespace {
+
+class T7BitEncoding : public IIdTextEncoding {
+ public:
+  std::string GetBytes(std::string_view text) const override { return TextToAscii(text); }
+  std::string GetString(std::string_view bytes) const override { return AsciiToText(bytes); }
+};
+
+class TUTF8Encoding : public IIdTextEncoding {
+ public:
+  std::string GetBytes(std::string_view text) const override {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+      char32_t cp;
+      if (DecodeUtf8(text, i, cp)) {
+        AppendUtf8(out, cp);
+      } else {
+        out += '?';
+        ++i;
+      }
+    }
+    return out;
+  }
+  std::string GetString(std::string_view bytes) const override {
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+      char32_t cp;
+      if (DecodeUtf8(bytes, i, cp)) {
+        AppendUtf8(out, cp);
+      } else {
+        AppendUtf8(out, 0xFFFD);
+        ++i;
+      }
+    }
+    return out;
+  }
+};
+
+}  // namespace
+
+TIdTextEncodingRef IdTextEncoding7Bit() {
+  static const TIdTextEncodingRef encoding = std::make_shared<T7BitEncoding>();
+  return encoding;
+}
+
+TIdTextEncodingRef IdTextEncodingUTF8() {
+  static const TIdTextEncodingRef encoding = std::make_shared<TUTF8Encoding>();
+  return encoding;
+}
+
+std::int64_t IdTicks() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace vto

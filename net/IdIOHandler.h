@@ -1,0 +1,171 @@
+// The connection I/O handler: buffered line, byte and stream reading over a
+// transport that descendants supply, write buffering, and the notice of a
+// peer that has closed.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "IdBuffer.h"
+#include "IdGlobal.h"
+#include "IdStack.h"
+
+namespace vto {
+
+class TStream;
+
+enum TIdMaxLineAction { maException = 0, maSplit = 1 };
+enum TWorkMode { wmRead, wmWrite };
+
+class TIdIOHandler {
+ public:
+  static constexpr std::int32_t IdMaxLineLengthDefault = 16384;
+  static constexpr std::int32_t IdDefaultBufferSize = 32768;
+
+  TIdIOHandler();
+  virtual ~TIdIOHandler();
+  TIdIOHandler(const TIdIOHandler&) = delete;
+  TIdIOHandler& operator=(const TIdIOHandler&) = delete;
+
+  // ---- properties
+  bool LargeStream() const { return FLargeStream; }
+  void SetLargeStream(bool Value) { FLargeStream = Value; }
+  bool ClosedGracefully() const { return FClosedGracefully; }
+  std::int32_t ConnectTimeout() const { return FConnectTimeout; }
+  void SetConnectTimeout(std::int32_t Value) { FConnectTimeout = Value; }
+  virtual std::string Destination() const { return FDestination; }
+  virtual void SetDestination(const std::string& Value);
+  const std::string& Host() const { return FHost; }
+  virtual void SetHost(const std::string& Value) { FHost = Value; }
+  TIdBuffer& InputBuffer() { return *FInputBuffer; }
+  std::int32_t MaxCapturedLines() const { return FMaxCapturedLines; }
+  void SetMaxCapturedLines(std::int32_t Value) { FMaxCapturedLines = Value; }
+  TIdMaxLineAction MaxLineAction() const { return FMaxLineAction; }
+  void SetMaxLineAction(TIdMaxLineAction Value) { FMaxLineAction = Value; }
+  std::int32_t MaxLineLength() const { return FMaxLineLength; }
+  void SetMaxLineLength(std::int32_t Value) { FMaxLineLength = Value; }
+  bool Opened() const { return FOpened; }
+  std::int32_t Port() const { return FPort; }
+  virtual void SetPort(std::int32_t Value) { FPort = Value; }
+  // True when the last ReadLn gave only the first MaxLineLength bytes (maSplit).
+  bool ReadLnSplit() const { return FReadLnSplit; }
+  bool ReadLnTimedout() const { return FReadLnTimedOut; }
+  std::int32_t ReadTimeout() const { return FReadTimeOut; }
+  void SetReadTimeout(std::int32_t Value) { FReadTimeOut = Value; }
+  std::int32_t RecvBufferSize() const { return FRecvBufferSize; }
+  void SetRecvBufferSize(std::int32_t Value) { FRecvBufferSize = Value > 0 ? Value : 1; }
+  std::int32_t SendBufferSize() const { return FSendBufferSize; }
+  void SetSendBufferSize(std::int32_t Value) { FSendBufferSize = Value > 0 ? Value : 1; }
+  std::int32_t WriteBufferThreshold() const { return FWriteBufferThreshold; }
+  const TIdTextEncodingRef& DefStringEncoding() const { return FDefStringEncoding; }
+  void SetDefStringEncoding(TIdTextEncodingRef Value);
+
+  // Progress: each removal from the input buffer is read work, each send write work.
+  std::function<void(TWorkMode, std::int64_t)> OnWork;
+
+  // ---- connection state
+  virtual void Open();
+  virtual void Close();
+  virtual bool Connected();
+  // Notices a closed peer; raises EIdConnClosedGracefully when asked and nothing
+  // buffered remains (or the buffer is to be ignored).
+  virtual void CheckForDisconnect(bool ARaiseExceptionIfDisconnected = true,
+                                  bool AIgnoreBuffer = false) = 0;
+  virtual bool CheckForDataOnSource(std::int32_t ATimeout = 0);
+  bool InputBufferIsEmpty() const { return FInputBuffer->Size() == 0; }
+  // True when a read would not block within the time; the base answers false.
+  virtual bool Readable(std::int32_t AMSec = IdTimeoutDefault);
+
+  // ---- reading
+  // One line without its terminator (default line feed; a carriage return
+  // before a line feed is dropped too). On a time-out ReadLnTimedout() is set
+  // and the result is empty, the partial line staying buffered.
+  virtual std::string ReadLn(std::string_view ATerminator = "\n",
+                             std::int32_t ATimeout = IdTimeoutDefault,
+                             std::int32_t AMaxLineLength = -1,
+                             const IIdTextEncoding* AEncoding = nullptr);
+  std::string ReadLn(const IIdTextEncoding* AEncoding) {
+    return ReadLn("\n", IdTimeoutDefault, -1, AEncoding);
+  }
+  // Exactly AByteCount bytes (all buffered bytes, after at most one read, when
+  // negative), appended to VBuffer or put at its start.
+  virtual void ReadBytes(TIdBytes& VBuffer, std::int32_t AByteCount, bool AAppend = true);
+  // Into AStream (null: dropped), AByteCount bytes or (-1 with the flag) until
+  // the peer closes. A stream longer than its final position is cut there.
+  virtual void ReadStream(TStream* AStream, std::int64_t AByteCount = -1,
+                          bool AReadUntilDisconnect = false);
+  void Discard(std::int64_t AByteCount);
+  void DiscardAll();
+  std::int32_t ReadInt32();
+  std::int64_t ReadInt64();
+
+  // ---- writing
+  void Write(std::string_view AOut, const IIdTextEncoding* AEncoding = nullptr);
+  virtual void Write(const TIdBytes& ABuffer);
+  void Write(const void* ABuffer, std::int32_t ALength);
+  // ASize 0: the whole stream from its start; -1: from the position to the end;
+  // otherwise that many bytes from the position.
+  void Write(TStream* AStream, std::int64_t ASize = 0, bool AWriteByteCount = false);
+  void WriteLn(std::string_view AOut = {}, const IIdTextEncoding* AEncoding = nullptr);
+  void WriteInt32(std::int32_t AValue);  // network byte order
+  void WriteInt64(std::int64_t AValue);  // network byte order
+
+  void WriteBufferOpen(std::int32_t AThreshold = -1);
+  void WriteBufferClose();
+  void WriteBufferCancel();
+  void WriteBufferClear();
+  void WriteBufferFlush(std::int32_t AByteCount = -1);
+  bool WriteBufferingActive() const { return FWriteBuffer != nullptr; }
+
+ protected:
+  // Transport primitives supplied by descendants.
+  // Fill at most VBuffer.size() bytes: above 0 data, 0 peer closed, below 0 an
+  // error for CheckTransportResult.
+  virtual std::int32_t ReadFromTransport(TIdBytes& VBuffer) = 0;
+  // Send at most ALength bytes from AOffset; the count taken, 0 closed, below 0 error.
+  virtual std::int32_t WriteToTransport(const TIdBytes& ABuffer, std::int32_t AOffset,
+                                        std::int32_t ALength) = 0;
+  virtual bool HasTransport() = 0;
+  // A failed result to an error number (returned) or an exception (raised).
+  virtual std::int32_t CheckTransportResult(std::int32_t AResult) = 0;
+  [[noreturn]] virtual void RaiseTransportError(std::int32_t AErrorCode) = 0;
+
+  // Reads once (or until data, a close or the time-out) into the input buffer:
+  // the bytes added, 0, or -1 for a time-out that does not raise.
+  std::int32_t ReadFromSource(bool ARaiseExceptionIfDisconnected = true,
+                              std::int32_t ATimeout = IdTimeoutDefault,
+                              bool ARaiseExceptionOnTimeout = true);
+  // Sends every byte now, bypassing the write buffer.
+  void WriteDirect(const TIdBytes& ABuffer, std::int32_t ALength = -1, std::int32_t AOffset = 0);
+  std::int32_t EffectiveTimeout(std::int32_t ATimeout) const;
+  void DoWork(TWorkMode AMode, std::int64_t ACount);
+
+  bool FClosedGracefully = false;
+  bool FOpened = false;
+
+ private:
+  TIdStackUser FStackUser;
+  bool FLargeStream = false;
+  std::int32_t FConnectTimeout = 0;
+  std::string FDestination;
+  std::string FHost;
+  std::unique_ptr<TIdBuffer> FInputBuffer;
+  std::int32_t FMaxCapturedLines = -1;
+  TIdMaxLineAction FMaxLineAction = maException;
+  std::int32_t FMaxLineLength = IdMaxLineLengthDefault;
+  std::int32_t FPort = 0;
+  bool FReadLnSplit = false;
+  bool FReadLnTimedOut = false;
+  std::int32_t FReadTimeOut = IdTimeoutDefault;
+  std::int32_t FRecvBufferSize = IdDefaultBufferSize;
+  std::int32_t FSendBufferSize = IdDefaultBufferSize;
+  std::unique_ptr<TIdBuffer> FWriteBuffer;
+  std::int32_t FWriteBufferThreshold = 0;
+  TIdTextEncodingRef FDefStringEncoding;
+  TIdBytes FRecvBlock;  // the receive array, kept between reads
+};
+
+}  // namespace vto

@@ -1,0 +1,128 @@
+#include "IdIOHandlerSocket.h"
+
+#include "IdExceptions.h"
+
+namespace vto {
+
+TIdIOHandlerSocket::TIdIOHandlerSocket() = default;
+
+TIdIOHandlerSocket::~TIdIOHandlerSocket() {
+  if (FBinding) FBinding->CloseSocket();
+}
+
+void TIdIOHandlerSocket::SetDestination(const std::string& Value) {
+  TIdIOHandler::SetDestination(Value);
+  std::size_t colon = Value.rfind(':');
+  if (colon == std::string::npos) return;
+  std::string portText = Value.substr(colon + 1, 255);
+  std::size_t b = portText.find_first_not_of(" \t");
+  bool numeric = b != std::string::npos;
+  if (numeric) {
+    std::size_t e = portText.find_last_not_of(" \t");
+    for (std::size_t i = b; i <= e; ++i)
+      numeric = numeric && portText[i] >= '0' && portText[i] <= '9';
+    numeric = numeric && e - b < 10;
+  }
+  if (!numeric) SetPort(FDefaultPort);
+}
+
+void TIdIOHandlerSocket::Open() {
+  TIdIOHandler::Open();
+  if (!FBinding) {
+    FBinding = std::make_unique<TIdSocketHandle>();
+  } else {
+    FBinding->CloseSocket();
+    FBinding->Reset();
+  }
+  FBinding->SetClientPortMin(FBoundPortMin);
+  FBinding->SetClientPortMax(FBoundPortMax);
+  if (!Host().empty() && Port() > 0) ConnectTransport();
+}
+
+void TIdIOHandlerSocket::Close() {
+  if (FBinding) FBinding->CloseSocket();
+  TIdIOHandler::Close();
+}
+
+void TIdIOHandlerSocket::ConnectTransport() {
+  if (OnBeforeBind) OnBeforeBind();
+  FBinding->SetIPVersion(FIPVersion);
+  FBinding->AllocateSocket();
+  if (OnSocketAllocated) OnSocketAllocated();
+  if (!FBoundIP.empty()) FBinding->SetIP(FBoundIP);
+  FBinding->SetPort(FBoundPort);
+  FBinding->SetClientPortMin(FBoundPortMin);
+  FBinding->SetClientPortMax(FBoundPortMax);
+  FBinding->SetReuseSocket(FReuseSocket);
+  FBinding->Bind();
+  FBinding->SetUseNagle(FUseNagle);
+  FBinding->ApplyNagle();
+  if (OnAfterBind) OnAfterBind();
+}
+
+void TIdIOHandlerStack::ConnectTransport() {
+  TIdIOHandlerSocket::ConnectTransport();
+  std::string address;
+  if (IPVersion() == Id_IPv6) {
+    address = MakeCanonicalIPv6Address(Host());
+    if (address.empty()) address = TIdStack::ResolveHost(Host(), Id_IPv6);
+  } else {
+    address = TIdStack::IsIP(Host()) ? Host() : TIdStack::ResolveHost(Host(), Id_IPv4);
+  }
+  FBinding->SetPeer(address, static_cast<std::uint16_t>(Port()), IPVersion());
+  if (ConnectTimeout() == 0) {
+    FBinding->Connect();
+  } else {
+    FBinding->ConnectWithTimeout(ConnectTimeout());
+  }
+}
+
+bool TIdIOHandlerSocket::Connected() {
+  try {
+    ReadFromSource(false, 0, false);
+  } catch (const EIdException&) {
+    // A failing read only tells that the connection is gone.
+  }
+  CheckForDisconnect(false);
+  return !InputBufferIsEmpty() || (BindingAllocated() && FOpened && !FClosedGracefully);
+}
+
+void TIdIOHandlerSocket::CheckForDisconnect(bool ARaiseExceptionIfDisconnected,
+                                            bool AIgnoreBuffer) {
+  bool disconnected;
+  if (FClosedGracefully) {
+    if (BindingAllocated()) FBinding->CloseSocket();
+    disconnected = true;
+  } else {
+    disconnected = !BindingAllocated();
+  }
+  if (disconnected && (InputBufferIsEmpty() || AIgnoreBuffer) && ARaiseExceptionIfDisconnected) {
+    throw EIdConnClosedGracefully();
+  }
+}
+
+bool TIdIOHandlerSocket::Readable(std::int32_t AMSec) {
+  if (AMSec == IdTimeoutDefault) AMSec = IdTimeoutInfinite;
+  if (!BindingAllocated()) throw EIdConnClosedGracefully();
+  return FBinding->Readable(AMSec);
+}
+
+std::int32_t TIdIOHandlerSocket::ReadFromTransport(TIdBytes& VBuffer) {
+  return FBinding->Receive(VBuffer.data(), static_cast<std::int32_t>(VBuffer.size()));
+}
+
+std::int32_t TIdIOHandlerSocket::WriteToTransport(const TIdBytes& ABuffer, std::int32_t AOffset,
+                                                  std::int32_t ALength) {
+  return FBinding->Send(ABuffer.data() + AOffset, ALength);
+}
+
+std::int32_t TIdIOHandlerSocket::CheckTransportResult(std::int32_t AResult) {
+  return TIdStack::CheckForSocketError(AResult, {IdErr::WSAESHUTDOWN, IdErr::WSAECONNABORTED,
+                                                 IdErr::WSAECONNRESET, IdErr::WSAETIMEDOUT});
+}
+
+void TIdIOHandlerSocket::RaiseTransportError(std::int32_t AErrorCode) {
+  TIdStack::RaiseSocketError(AErrorCode);
+}
+
+}  // namespace vto

@@ -1,0 +1,790 @@
+#include "IdSSLOpenSSL.h"
+
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "IdExceptions.h"
+#include "IdURI.h"
+#include "TextCodec.h"
+
+namespace vto {
+
+namespace {
+
+constexpr const char* kDefaultCipherList = "AES:ALL:!aNULL:!eNULL:+RC4:@STRENGTH";
+constexpr std::int32_t kDefaultSocketTimeout = 30000;
+
+// ---- the socket BIO
+// OpenSSL talks to the socket through this BIO rather than its own socket BIO,
+// so that a write to a peer that has gone never raises SIGPIPE (MSG_NOSIGNAL),
+// a receive or send that runs into the socket's own time-out is a failure
+// (10060) instead of a retry, and the failing call's error number is recorded
+// for the socket layer before anything else can disturb errno.
+
+struct SocketBioData {
+  int fd = -1;
+  bool eof = false;
+};
+
+int SocketBioWrite(BIO* bio, const char* data, int length) {
+  auto* d = static_cast<SocketBioData*>(BIO_get_data(bio));
+  BIO_clear_retry_flags(bio);
+  if (d == nullptr || length < 0) return -1;
+  ssize_t n;
+  do {
+    n = ::send(d->fd, data, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    TIdStack::RecordErrno(errno);
+    return -1;
+  }
+  return static_cast<int>(n);
+}
+
+int SocketBioRead(BIO* bio, char* data, int length) {
+  auto* d = static_cast<SocketBioData*>(BIO_get_data(bio));
+  BIO_clear_retry_flags(bio);
+  if (d == nullptr || length < 0) return -1;
+  ssize_t n;
+  do {
+    n = ::recv(d->fd, data, static_cast<std::size_t>(length), 0);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    TIdStack::RecordErrno(errno);
+    return -1;
+  }
+  if (n == 0) d->eof = true;
+  return static_cast<int>(n);
+}
+
+long SocketBioCtrl(BIO* bio, int cmd, long num, void* ptr) {
+  auto* d = static_cast<SocketBioData*>(BIO_get_data(bio));
+  switch (cmd) {
+    case BIO_C_GET_FD:
+      if (d == nullptr) return -1;
+      if (ptr != nullptr) *static_cast<int*>(ptr) = d->fd;
+      return d->fd;
+    case BIO_CTRL_EOF:
+      return d != nullptr && d->eof ? 1 : 0;
+    case BIO_CTRL_GET_CLOSE:
+      return BIO_get_shutdown(bio);
+    case BIO_CTRL_SET_CLOSE:
+      BIO_set_shutdown(bio, static_cast<int>(num));
+      return 1;
+    case BIO_CTRL_FLUSH:
+    case BIO_CTRL_DUP:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+int SocketBioCreate(BIO* bio) {
+  BIO_set_data(bio, nullptr);
+  BIO_set_init(bio, 0);
+  return 1;
+}
+
+int SocketBioDestroy(BIO* bio) {
+  if (bio == nullptr) return 0;
+  // The socket belongs to the socket handle, which closes it.
+  delete static_cast<SocketBioData*>(BIO_get_data(bio));
+  BIO_set_data(bio, nullptr);
+  BIO_set_init(bio, 0);
+  return 1;
+}
+
+BIO_METHOD* SocketBioMethod() {
+  static BIO_METHOD* method = [] {
+    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
+                                 "connection socket");
+    if (m != nullptr) {
+      BIO_meth_set_write(m, SocketBioWrite);
+      BIO_meth_set_read(m, SocketBioRead);
+      BIO_meth_set_ctrl(m, SocketBioCtrl);
+      BIO_meth_set_create(m, SocketBioCreate);
+      BIO_meth_set_destroy(m, SocketBioDestroy);
+    }
+    return m;
+  }();
+  return method;
+}
+
+BIO* NewSocketBio(int fd) {
+  BIO_METHOD* method = SocketBioMethod();
+  if (method == nullptr) return nullptr;
+  BIO* bio = BIO_new(method);
+  if (bio == nullptr) return nullptr;
+  BIO_set_data(bio, new SocketBioData{fd, false});
+  BIO_set_init(bio, 1);
+  return bio;
+}
+
+// Keeps the socket layer's last error across a callback.
+class LastErrorKeeper {
+ public:
+  LastErrorKeeper() : saved_(TIdStack::WSGetLastError()) {}
+  ~LastErrorKeeper() { TIdStack::WSSetLastError(saved_); }
+
+ private:
+  std::int32_t saved_;
+};
+
+TIdSSLSocket* SocketOf(const SSL* ssl) {
+  return ssl == nullptr ? nullptr : static_cast<TIdSSLSocket*>(SSL_get_ex_data(ssl, 0));
+}
+
+int PasswordCallback(char* buf, int size, int rwflag, void* userdata) {
+  std::lock_guard<std::mutex> guard(PasswordCallbackLock());
+  LastErrorKeeper keeper;
+  auto* context = static_cast<TIdSSLContext*>(userdata);
+  if (buf == nullptr || size <= 0 || context == nullptr || context->Parent == nullptr) return 0;
+  std::string password;
+  try {
+    context->Parent->GetPassword(password, rwflag == 1);
+  } catch (...) {
+    return 0;
+  }
+  std::string bytes = TextToAnsi(password);
+  int n = static_cast<int>(std::min<std::size_t>(bytes.size(), static_cast<std::size_t>(size)));
+  std::memcpy(buf, bytes.data(), static_cast<std::size_t>(n));
+  return n;
+}
+
+void InfoCallback(const SSL* ssl, int where, int ret) {
+  std::lock_guard<std::mutex> guard(StatusCallbackLock());
+  LastErrorKeeper keeper;
+  TIdSSLSocket* socket = SocketOf(ssl);
+  if (socket == nullptr || socket->SSLContext() == nullptr ||
+      socket->SSLContext()->Parent == nullptr) {
+    return;
+  }
+  std::string type;
+  std::string msg;
+  if ((where & SSL_CB_ALERT) != 0) {
+    type = SSL_alert_type_string_long(ret);
+    msg = SSL_alert_desc_string_long(ret);
+  } else {
+    type = (where & SSL_CB_LOOP) != 0 ? "loop" : ((where & SSL_CB_EXIT) != 0 ? "exit" : "state");
+    msg = SSL_state_string_long(ssl);
+  }
+  try {
+    socket->SSLContext()->Parent->StatusInfo(ssl, where, ret, type, msg);
+  } catch (...) {
+    // an observer's failure must not unwind through OpenSSL
+  }
+}
+
+int VerifyCallback(int ok, X509_STORE_CTX* store) {
+  std::lock_guard<std::mutex> guard(VerifyCallbackLock());
+  auto* ssl =
+      static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+  TIdSSLSocket* socket = SocketOf(ssl);
+  if (socket == nullptr || socket->SSLContext() == nullptr ||
+      socket->SSLContext()->Parent == nullptr) {
+    return ok;
+  }
+  TIdX509 certificate(X509_STORE_CTX_get_current_cert(store));
+  try {
+    return socket->SSLContext()->Parent->AskVerifyPeer(certificate, ok == 1,
+                                                       X509_STORE_CTX_get_error_depth(store),
+                                                       X509_STORE_CTX_get_error(store))
+               ? 1
+               : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+std::string NameText(const X509_NAME* name) {
+  if (name == nullptr) return std::string();
+  char* text = X509_NAME_oneline(name, nullptr, 0);
+  std::string out = text != nullptr ? text : "";
+  OPENSSL_free(text);
+  return out;
+}
+
+// The versions of the set and their protocol options, and whether the library
+// provides their methods.
+struct VersionOption {
+  TIdSSLVersion version;
+  bool available;
+  std::uint64_t option;
+};
+
+constexpr VersionOption kVersionOptions[] = {
+    {sslvSSLv2, false, 0},  // no SSLv2 methods in this library line
+#ifndef OPENSSL_NO_SSL3_METHOD
+    {sslvSSLv3, true, SSL_OP_NO_SSLv3},
+#else
+    {sslvSSLv3, false, SSL_OP_NO_SSLv3},
+#endif
+    {sslvTLSv1, true, SSL_OP_NO_TLSv1},
+#ifndef OPENSSL_NO_TLS1_1_METHOD
+    {sslvTLSv1_1, true, SSL_OP_NO_TLSv1_1},
+#else
+    {sslvTLSv1_1, false, SSL_OP_NO_TLSv1_1},
+#endif
+#ifndef OPENSSL_NO_TLS1_2_METHOD
+    {sslvTLSv1_2, true, SSL_OP_NO_TLSv1_2},
+#else
+    {sslvTLSv1_2, false, SSL_OP_NO_TLSv1_2},
+#endif
+};
+
+bool VersionAvailable(TIdSSLVersion v) {
+  for (const VersionOption& o : kVersionOptions) {
+    if (o.version == v) return o.available;
+  }
+  return false;
+}
+
+int ProtocolVersionOf(TIdSSLVersion v) {
+  switch (v) {
+#ifndef OPENSSL_NO_SSL3_METHOD
+    case sslvSSLv3:
+      return SSL3_VERSION;
+#endif
+    case sslvTLSv1:
+      return TLS1_VERSION;
+    case sslvTLSv1_1:
+      return TLS1_1_VERSION;
+    case sslvTLSv1_2:
+      return TLS1_2_VERSION;
+    default:
+      return -1;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- options
+
+void TIdSSLOptions::SetMethod(TIdSSLVersion Value) {
+  FMethod = Value;
+  FSSLVersions = Value == sslvSSLv23 ? kAllSSLVersions : TIdSSLVersions{Value};
+}
+
+void TIdSSLOptions::SetSSLVersions(TIdSSLVersions Value) {
+  for (TIdSSLVersion single : {sslvSSLv2, sslvSSLv3, sslvTLSv1, sslvTLSv1_1, sslvTLSv1_2}) {
+    if (Value == TIdSSLVersions{single}) {
+      FSSLVersions = Value;
+      FMethod = single;
+      return;
+    }
+  }
+  FMethod = sslvSSLv23;
+  if (Value.Contains(sslvSSLv23)) {
+    Value.Exclude(sslvSSLv23);
+    if (Value.Empty()) Value = kAllSSLVersions;
+  }
+  FSSLVersions = Value;
+}
+
+// ---------------------------------------------------------------- certificate
+
+std::string TIdX509::Subject() const {
+  return FCertificate == nullptr ? std::string() : NameText(X509_get_subject_name(FCertificate));
+}
+
+std::string TIdX509::Issuer() const {
+  return FCertificate == nullptr ? std::string() : NameText(X509_get_issuer_name(FCertificate));
+}
+
+// ---------------------------------------------------------------- context
+
+TIdSSLContext::TIdSSLContext() {
+  if (!EnsureOpenSSLReady()) throw EIdOSSLCouldNotLoadSSLLibrary();
+}
+
+TIdSSLContext::~TIdSSLContext() {
+  SSL_CTX* context = FContext;
+  FContext = nullptr;
+  if (context != nullptr) SSL_CTX_free(context);
+}
+
+TIdSSLContext::MethodChoice TIdSSLContext::SelectMethod() const {
+  if (Mode == sslmUnassigned) throw EIdOSSLModeNotSet();
+  MethodChoice choice;
+  switch (Mode) {
+    case sslmClient:
+      choice.method = TLS_client_method();
+      break;
+    case sslmServer:
+      choice.method = TLS_server_method();
+      break;
+    default:
+      choice.method = TLS_method();
+      break;
+  }
+  // A fixed version is the version-flexible method held to that one version;
+  // TLS 1.1 and 1.2 fall back to TLS 1.0 when the library lacks them.
+  TIdSSLVersion wanted = Method;
+  if (wanted == sslvTLSv1_1 || wanted == sslvTLSv1_2) {
+    if (!VersionAvailable(wanted)) wanted = sslvTLSv1;
+  }
+  if (wanted != sslvSSLv23) {
+    if (!VersionAvailable(wanted)) throw EIdOSSLGetMethodError();
+    choice.version = ProtocolVersionOf(wanted);
+  }
+  if (choice.method == nullptr) throw EIdOSSLGetMethodError();
+  return choice;
+}
+
+void TIdSSLContext::InitContext(TIdSSLCtxMode ACtxMode) {
+  if (FContext != nullptr) {
+    SSL_CTX* old = FContext;
+    FContext = nullptr;
+    SSL_CTX_free(old);
+  }
+  CtxMode = ACtxMode;
+  if (Mode == sslmUnassigned) Mode = ACtxMode == sslCtxServer ? sslmServer : sslmClient;
+  MethodChoice choice = SelectMethod();
+  ERR_clear_error();
+  FContext = SSL_CTX_new(choice.method);
+  if (FContext == nullptr) {
+    EIdOpenSSLAPICryptoError::RaiseException<EIdOSSLCreatingContextError>(
+        "Error creating SSL context.");
+  }
+  if (choice.version > 0) {
+    SSL_CTX_set_min_proto_version(FContext, choice.version);
+    SSL_CTX_set_max_proto_version(FContext, choice.version);
+  }
+
+  for (const VersionOption& o : kVersionOptions) {
+    if (!o.available || o.option == 0) continue;
+    if (!SSLVersions.Contains(o.version)) {
+      SSL_CTX_set_options(FContext, o.option);
+    } else if (Method == sslvSSLv23) {
+      SSL_CTX_clear_options(FContext, o.option);
+    }
+  }
+  // A peer that ends the connection without a close notification ends it in
+  // order: the read gives 0.
+  SSL_CTX_set_options(FContext, SSL_OP_IGNORE_UNEXPECTED_EOF);
+  SSL_CTX_set_mode(FContext, SSL_MODE_AUTO_RETRY);
+  SSL_CTX_set_default_passwd_cb(FContext, PasswordCallback);
+  SSL_CTX_set_default_passwd_cb_userdata(FContext, this);
+  SSL_CTX_set_default_verify_paths(FContext);
+  ERR_clear_error();
+
+  if (!RootCertFile.empty() || !VerifyDirs.empty()) {
+    if (SSL_CTX_load_verify_locations(FContext,
+                                      RootCertFile.empty() ? nullptr : RootCertFile.c_str(),
+                                      VerifyDirs.empty() ? nullptr : VerifyDirs.c_str()) != 1) {
+      EIdOpenSSLAPICryptoError::RaiseException<EIdOSSLLoadingRootCertError>(
+          "Could not load root certificate.");
+    }
+  }
+  if (!CertFile.empty() && SSL_CTX_use_certificate_chain_file(FContext, CertFile.c_str()) != 1) {
+    EIdOpenSSLAPICryptoError::RaiseException<EIdOSSLLoadingCertError>(
+        "Could not load certificate.");
+  }
+  if (!KeyFile.empty() &&
+      SSL_CTX_use_PrivateKey_file(FContext, KeyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+    EIdOpenSSLAPICryptoError::RaiseException<EIdOSSLLoadingKeyError>(
+        "Could not load key, check password.");
+  }
+  if (!DHParamsFile.empty()) {
+    EVP_PKEY* dh = nullptr;
+    if (BIO* in = BIO_new_file(DHParamsFile.c_str(), "r")) {
+      dh = PEM_read_bio_Parameters(in, nullptr);
+      BIO_free(in);
+    }
+    if (dh == nullptr || SSL_CTX_set0_tmp_dh_pkey(FContext, dh) != 1) {
+      EVP_PKEY_free(dh);
+      EIdOpenSSLAPICryptoError::RaiseException<EIdOSSLLoadingDHParamsError>(
+          "Could not load DH Parameters.");
+    }
+  }
+  if (StatusInfoOn) SSL_CTX_set_info_callback(FContext, InfoCallback);
+
+  std::string ciphers = CipherList.empty() ? kDefaultCipherList : TextToAnsi(CipherList);
+  if (SSL_CTX_set_cipher_list(FContext, ciphers.c_str()) <= 0) {
+    ERR_clear_error();
+    throw EIdOSSLSettingCipherError();
+  }
+
+  if (!VerifyMode.Empty()) {
+    int bits = 0;
+    if (VerifyMode.Contains(sslvrfPeer)) bits |= SSL_VERIFY_PEER;
+    if (VerifyMode.Contains(sslvrfFailIfNoPeerCert)) bits |= SSL_VERIFY_FAIL_IF_NO_PEER_CERT;
+    if (VerifyMode.Contains(sslvrfClientOnce)) bits |= SSL_VERIFY_CLIENT_ONCE;
+    SSL_CTX_set_verify(FContext, bits, VerifyOn ? VerifyCallback : nullptr);
+    SSL_CTX_set_verify_depth(FContext, VerifyDepth);
+  }
+
+  if (ACtxMode == sslCtxServer) {
+    unsigned char sid[4];
+    std::memcpy(sid, &SessionId, sizeof sid);
+    SSL_CTX_set_session_id_context(FContext, sid, sizeof sid);
+    if (!RootCertFile.empty()) {
+      SSL_CTX_set_client_CA_list(FContext, SSL_load_client_CA_file(RootCertFile.c_str()));
+    }
+  }
+  ERR_clear_error();
+}
+
+// ---------------------------------------------------------------- cipher
+
+std::string TIdSSLCipher::Name() const {
+  const SSL_CIPHER* c = SSL_get_current_cipher(FOwner->SSLHandle());
+  return c == nullptr ? std::string() : AnsiToText(SSL_CIPHER_get_name(c));
+}
+
+std::string TIdSSLCipher::Description() const {
+  const SSL_CIPHER* c = SSL_get_current_cipher(FOwner->SSLHandle());
+  if (c == nullptr) return std::string();
+  char buffer[1024] = {};
+  SSL_CIPHER_description(c, buffer, sizeof buffer);
+  return AnsiToText(buffer);
+}
+
+std::int32_t TIdSSLCipher::Bits() const {
+  const SSL_CIPHER* c = SSL_get_current_cipher(FOwner->SSLHandle());
+  int bits = 0;
+  if (c != nullptr) SSL_CIPHER_get_bits(c, &bits);
+  return bits;
+}
+
+std::string TIdSSLCipher::Version() const {
+  const SSL_CIPHER* c = SSL_get_current_cipher(FOwner->SSLHandle());
+  return c == nullptr ? std::string() : AnsiToText(SSL_CIPHER_get_version(c));
+}
+
+// ---------------------------------------------------------------- TLS connection
+
+TIdSSLSocket::TIdSSLSocket(TIdSSLIOHandlerSocketOpenSSL* AParent) : FParent(AParent) {}
+
+TIdSSLSocket::~TIdSSLSocket() {
+  SSL* ssl = FSSL;
+  FSSL = nullptr;
+  if (ssl != nullptr) {
+    if (FSSLContext != nullptr && FSSLContext->StatusInfoOn && FSSLContext->Context() != nullptr) {
+      SSL_CTX_set_info_callback(FSSLContext->Context(), nullptr);
+    }
+    // The close notification goes out once, unanswered. A socket that is
+    // already closed is not written to: its descriptor number may belong to
+    // something else by now.
+    if (FParent != nullptr && FParent->BindingAllocated()) {
+      LastErrorKeeper keeper;
+      ERR_clear_error();
+      SSL_shutdown(ssl);
+    }
+    ERR_clear_error();
+    SSL_free(ssl);
+  }
+  FCipher.reset();
+}
+
+TIdSSLCipher& TIdSSLSocket::Cipher() {
+  if (!FCipher) FCipher = std::make_unique<TIdSSLCipher>(this);
+  return *FCipher;
+}
+
+void TIdSSLSocket::MakeConnection(int AHandle) {
+  if (FSSLContext == nullptr || FSSLContext->Context() == nullptr) {
+    throw EIdOSSLCreatingSessionError();
+  }
+  ERR_clear_error();
+  FSSL = SSL_new(FSSLContext->Context());
+  if (FSSL == nullptr) throw EIdOSSLCreatingSessionError();
+  int rc = SSL_set_ex_data(FSSL, 0, this);
+  if (rc < 1) {
+    EIdOpenSSLAPISSLError::RaiseException<EIdOSSLDataBindingError>(
+        FSSL, rc, "Error binding data to SSL socket.");
+  }
+  BIO* bio = NewSocketBio(AHandle);
+  if (bio == nullptr) {
+    EIdOpenSSLAPISSLError::RaiseException<EIdOSSLFDSetError>(
+        FSSL, 0, "Error setting File Descriptor for SSL");
+  }
+  SSL_set_bio(FSSL, bio, bio);
+  if (FParent != nullptr && FParent->SSLSocket() != nullptr && FParent->SSLSocket() != this &&
+      FParent->SSLSocket()->SSLHandle() != nullptr) {
+    SSL_copy_session_id(FSSL, FParent->SSLSocket()->SSLHandle());
+  }
+}
+
+void TIdSSLSocket::Connect(int AHandle) {
+  MakeConnection(AHandle);
+  // The name goes out as it is, an address literal too; the result is not used.
+  std::string name = TextToAnsi(FHostName);
+  SSL_set_tlsext_host_name(FSSL, name.c_str());
+  ERR_clear_error();
+  TIdStack::WSSetLastError(0);
+  int rc = SSL_connect(FSSL);
+  if (rc < 1) {
+    EIdOpenSSLAPISSLError::RaiseException<EIdOSSLConnectError>(FSSL, rc,
+                                                               "Error connecting with SSL.");
+  }
+  if (FParent != nullptr) {
+    TIdSSLCipher& c = Cipher();
+    FParent->NotifyStatus("Cipher: name = " + c.Name() + "; " + "description = " + c.Description() +
+                          "; " + "bits = " + std::to_string(c.Bits()) + "; " +
+                          "version = " + c.Version() + "; ");
+  }
+}
+
+void TIdSSLSocket::Accept(int AHandle) {
+  MakeConnection(AHandle);
+  ERR_clear_error();
+  TIdStack::WSSetLastError(0);
+  int rc = SSL_accept(FSSL);
+  if (rc < 1) {
+    EIdOpenSSLAPISSLError::RaiseException<EIdOSSLAcceptError>(
+        FSSL, rc, "Error accepting connection with SSL.");
+  }
+}
+
+std::int32_t TIdSSLSocket::Recv(TIdBytes& VBuffer) {
+  if (FSSL == nullptr) return -1;
+  while (true) {
+    ERR_clear_error();
+    TIdStack::WSSetLastError(0);
+    int n = SSL_read(FSSL, VBuffer.data(), static_cast<int>(VBuffer.size()));
+    if (n > 0) return n;
+    switch (SSL_get_error(FSSL, n)) {
+      case SSL_ERROR_WANT_READ:
+      case SSL_ERROR_WANT_WRITE:
+        continue;
+      case SSL_ERROR_ZERO_RETURN:
+        return 0;
+      default:
+        return n;
+    }
+  }
+}
+
+std::int32_t TIdSSLSocket::Send(const TIdBytes& ABuffer, std::int32_t AOffset,
+                                std::int32_t ALength) {
+  if (FSSL == nullptr) return -1;
+  std::int32_t total = 0;
+  while (true) {
+    ERR_clear_error();
+    TIdStack::WSSetLastError(0);
+    int n = SSL_write(FSSL, ABuffer.data() + AOffset, ALength);
+    if (n > 0) {
+      total += n;
+      AOffset += n;
+      ALength -= n;
+      if (ALength < 1) return total;
+      continue;
+    }
+    switch (SSL_get_error(FSSL, n)) {
+      case SSL_ERROR_WANT_READ:
+      case SSL_ERROR_WANT_WRITE:
+        continue;
+      case SSL_ERROR_ZERO_RETURN:
+        return 0;
+      default:
+        return n;
+    }
+  }
+}
+
+// ---------------------------------------------------------------- handler base
+
+std::int32_t TIdSSLIOHandlerSocketBase::ReadFromTransport(TIdBytes& VBuffer) {
+  if (FPassThrough) return TIdIOHandlerStack::ReadFromTransport(VBuffer);
+  return ReceiveDecrypted(VBuffer);
+}
+
+std::int32_t TIdSSLIOHandlerSocketBase::WriteToTransport(const TIdBytes& ABuffer,
+                                                         std::int32_t AOffset,
+                                                         std::int32_t ALength) {
+  if (FPassThrough) return TIdIOHandlerStack::WriteToTransport(ABuffer, AOffset, ALength);
+  return SendEncrypted(ABuffer, AOffset, ALength);
+}
+
+// ---------------------------------------------------------------- TLS handler
+
+TIdSSLIOHandlerSocketOpenSSL::TIdSSLIOHandlerSocketOpenSSL()
+    : FSSLOptions(std::make_unique<TIdSSLOptions>()) {}
+
+TIdSSLIOHandlerSocketOpenSSL::~TIdSSLIOHandlerSocketOpenSSL() {
+  try {
+    Close();
+  } catch (...) {
+  }
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::Close() {
+  FSSLSocket.reset();
+  if (!IsPeer()) FSSLContext.reset();
+  TIdIOHandlerStack::Close();
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::ConnectTransport() {
+  const bool passThrough = FPassThrough;
+  FPassThrough = true;
+  try {
+    TIdIOHandlerStack::ConnectTransport();
+  } catch (...) {
+    FPassThrough = passThrough;
+    throw;
+  }
+  FPassThrough = passThrough;
+  NotifyBeforeConnect();
+  StartSSL();
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::NotifyBeforeConnect() {
+  if (OnBeforeConnect) OnBeforeConnect(*this);
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::StartSSL() {
+  try {
+    PrepareContext();
+  } catch (const EIdOSSLCouldNotLoadSSLLibrary&) {
+    if (!FPassThrough) throw;
+  }
+  if (!FPassThrough) NegotiateTLS();
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::PrepareContext() {
+  if (FSSLContext) return;
+  FSSLContext = std::make_unique<TIdSSLContext>();
+  TIdSSLContext& c = *FSSLContext;
+  c.Parent = this;
+  c.RootCertFile = FSSLOptions->RootCertFile();
+  c.CertFile = FSSLOptions->CertFile();
+  c.KeyFile = FSSLOptions->KeyFile();
+  c.DHParamsFile = FSSLOptions->DHParamsFile();
+  c.VerifyDepth = FSSLOptions->VerifyDepth();
+  c.VerifyMode = FSSLOptions->VerifyMode();
+  c.VerifyDirs = FSSLOptions->VerifyDirs();
+  c.CipherList = FSSLOptions->CipherList();
+  c.VerifyOn = static_cast<bool>(OnVerifyPeer);
+  c.StatusInfoOn = static_cast<bool>(OnStatusInfo) || static_cast<bool>(OnStatusInfoEx);
+  c.Method = FSSLOptions->Method();
+  c.SSLVersions = FSSLOptions->SSLVersions();
+  c.Mode = FSSLOptions->Mode();
+  c.InitContext(sslCtxClient);
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::NegotiateTLS() {
+  if (!FSSLContext || !BindingAllocated()) throw EIdOSSLCouldNotLoadSSLLibrary();
+  if (!FSSLSocket) FSSLSocket = std::make_unique<TIdSSLSocket>(this);
+  FSSLSocket->SetSSLContext(FSSLContext.get());
+  Binding()->SetIOTimeouts(ReadTimeout() < 1 ? kDefaultSocketTimeout : ReadTimeout());
+  bool server;
+  if (FSSLContext->Mode == sslmClient) {
+    server = false;
+  } else if (FSSLContext->Mode == sslmServer) {
+    server = true;
+  } else {
+    server = IsPeer();
+  }
+  if (!server) {
+    std::string host = TIdURI(URIToCheck()).Host();
+    if (host.empty()) host = Host();
+    FSSLSocket->SetHostName(host);
+    FSSLSocket->Connect(Binding()->Handle());
+  } else {
+    FSSLSocket->SetHostName(std::string());
+    FSSLSocket->Accept(Binding()->Handle());
+  }
+  FPassThrough = false;
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::SetPassThrough(bool Value) {
+  if (Value == FPassThrough) return;
+  if (!Value) {
+    if (BindingAllocated()) {
+      if (!FSSLContext) throw EIdOSSLCouldNotLoadSSLLibrary();
+      NegotiateTLS();
+    }
+  } else if (BindingAllocated()) {
+    Binding()->SetIOTimeouts(0);
+  }
+  FPassThrough = Value;
+}
+
+bool TIdSSLIOHandlerSocketOpenSSL::Readable(std::int32_t AMSec) {
+  if (!FPassThrough && FSSLSocket && FSSLSocket->SSLHandle() != nullptr &&
+      SSL_pending(FSSLSocket->SSLHandle()) > 0) {
+    return true;
+  }
+  return TIdIOHandlerStack::Readable(AMSec);
+}
+
+std::int32_t TIdSSLIOHandlerSocketOpenSSL::ReceiveDecrypted(TIdBytes& VBuffer) {
+  if (!FSSLSocket) TIdStack::RaiseSocketError(10057);
+  return FSSLSocket->Recv(VBuffer);
+}
+
+std::int32_t TIdSSLIOHandlerSocketOpenSSL::SendEncrypted(const TIdBytes& ABuffer,
+                                                         std::int32_t AOffset,
+                                                         std::int32_t ALength) {
+  if (!FSSLSocket) TIdStack::RaiseSocketError(10057);
+  return FSSLSocket->Send(ABuffer, AOffset, ALength);
+}
+
+std::int32_t TIdSSLIOHandlerSocketOpenSSL::CheckTransportResult(std::int32_t AResult) {
+  if (FPassThrough || !FSSLSocket || FSSLSocket->SSLHandle() == nullptr) {
+    return TIdIOHandlerStack::CheckTransportResult(AResult);
+  }
+  int e = SSL_get_error(FSSLSocket->SSLHandle(), AResult);
+  if (e == SSL_ERROR_NONE) return 0;
+  if (e == SSL_ERROR_SYSCALL) return TIdIOHandlerStack::CheckTransportResult(-1);
+  EIdOpenSSLAPISSLError::RaiseExceptionCode(e, AResult, std::string());
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::RaiseTransportError(std::int32_t AErrorCode) {
+  if (!FPassThrough && FSSLSocket && FSSLSocket->SSLHandle() != nullptr &&
+      AErrorCode != IdErr::WSAECONNABORTED && AErrorCode != IdErr::WSAECONNRESET &&
+      AErrorCode != IdErr::WSAESHUTDOWN) {
+    EIdOpenSSLAPISSLError::RaiseException(FSSLSocket->SSLHandle(), AErrorCode, std::string());
+  }
+  TIdIOHandlerStack::RaiseTransportError(AErrorCode);
+}
+
+std::unique_ptr<TIdSSLIOHandlerSocketBase> TIdSSLIOHandlerSocketOpenSSL::Clone() {
+  auto copy = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
+  copy->SSLOptions() = *FSSLOptions;
+  copy->OnStatusInfo = OnStatusInfo;
+  copy->OnStatusInfoEx = OnStatusInfoEx;
+  copy->OnGetPassword = OnGetPassword;
+  copy->OnGetPasswordEx = OnGetPasswordEx;
+  copy->OnVerifyPeer = OnVerifyPeer;
+  return copy;
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::NotifyStatus(const std::string& AMsg) {
+  if (OnStatusInfo) OnStatusInfo(AMsg);
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::AskPassword(std::string& VPassword) {
+  if (OnGetPassword) OnGetPassword(VPassword);
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::AskPasswordEx(std::string& VPassword, bool AIsWrite) {
+  if (OnGetPasswordEx) OnGetPasswordEx(VPassword, AIsWrite);
+}
+
+bool TIdSSLIOHandlerSocketOpenSSL::AskVerifyPeer(const TIdX509& ACertificate, bool AOk, int ADepth,
+                                                 int AError) {
+  if (!OnVerifyPeer) return true;
+  return OnVerifyPeer(ACertificate, AOk, ADepth, AError);
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::StatusInfo(const SSL* ASSL, int AWhere, int ARet,
+                                              const std::string& AType, const std::string& AMsg) {
+  NotifyStatus(AMsg);
+  if (OnStatusInfoEx) OnStatusInfoEx(ASSL, AWhere, ARet, AType, AMsg);
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::GetPassword(std::string& VPassword, bool AIsWrite) {
+  AskPasswordEx(VPassword, AIsWrite);
+  if (VPassword.empty()) AskPassword(VPassword);
+}
+
+}  // namespace vto
