@@ -1,0 +1,166 @@
+// The built program, run as a user runs it: no display, a PATH of our making.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+  int exit_code = -1;
+  std::string err;
+};
+
+// Runs the launcher with exactly the given environment and arguments and collects
+// its standard error until it exits.
+Result RunLauncher(const std::vector<std::string>& args,
+                   const std::map<std::string, std::string>& env) {
+  int pipefd[2];
+  EXPECT_EQ(pipe2(pipefd, O_CLOEXEC), 0);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, pipefd[1], 2);
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  std::vector<std::string> argv_s{VTO_LAUNCHER};
+  argv_s.insert(argv_s.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argv_s) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env_s;
+  for (auto& [k, v] : env) env_s.push_back(k + "=" + v);
+  // Sanitizer settings of the test run reach the launcher too.
+  for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+    if (const char* v = getenv(keep)) env_s.push_back(std::string(keep) + "=" + v);
+  std::vector<char*> envp;
+  for (auto& e : env_s) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  pid_t pid;
+  EXPECT_EQ(posix_spawn(&pid, VTO_LAUNCHER, &fa, nullptr, argv.data(), envp.data()), 0);
+  posix_spawn_file_actions_destroy(&fa);
+  close(pipefd[1]);
+  Result r;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  // The launcher has ended; the programs it started hold no copy of this pipe.
+  fcntl(pipefd[0], F_SETFL, O_NONBLOCK);
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(pipefd[0], buf, sizeof buf)) > 0) r.err.append(buf, static_cast<size_t>(n));
+  close(pipefd[0]);
+  return r;
+}
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream in(p);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool WaitFor(const fs::path& p) {
+  for (int i = 0; i < 1000; ++i) {
+    if (fs::exists(p)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+class LauncherProcess : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ = (fs::temp_directory_path() / "vto-e2e-XXXXXX").string();
+    root_ = mkdtemp(templ.data());
+    fs::create_directories(root_ / "bin");
+    fs::create_directories(root_ / "tmp");
+    env_ = {{"PATH", (root_ / "bin").string()}, {"TMPDIR", (root_ / "tmp").string()}};
+  }
+  void TearDown() override {
+    for (pid_t pid : started_) kill(pid, SIGKILL);
+    fs::remove_all(root_);
+  }
+
+  // A fake Java launcher: records its arguments and pid, then stays alive for a
+  // while, so that a launcher waiting for it would be seen waiting.
+  void FakeLauncher(const std::string& name) {
+    const fs::path p = root_ / "bin" / name;
+    std::ofstream(p) << "#!/bin/sh\nexec >/dev/null 2>&1 </dev/null\n"
+                     << "printf '%s\\n' \"$#\" \"$@\" > '" << (root_ / name).string() << ".part'\n"
+                     << "echo $$ > '" << (root_ / name).string() << ".pid'\n"
+                     << "/bin/mv '" << (root_ / name).string() << ".part' '"
+                     << (root_ / name).string() << ".args'\nexec /bin/sleep 30\n";
+    fs::permissions(p, fs::perms::owner_all);
+  }
+  pid_t StartedPid(const std::string& name) {
+    pid_t pid = std::stoi(Slurp(root_ / (name + ".pid")));
+    started_.push_back(pid);
+    return pid;
+  }
+
+  fs::path root_;
+  std::map<std::string, std::string> env_;
+  std::vector<pid_t> started_;
+};
+
+}  // namespace
+
+TEST_F(LauncherProcess, StartsJavawsWithTheUrlAsItsOneArgumentAndDoesNotWait) {
+  FakeLauncher("javaws");
+  const Result r = RunLauncher({"-u", "https://test.example/a b.jnlp"}, env_);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "");
+  ASSERT_TRUE(WaitFor(root_ / "javaws.args"));
+  EXPECT_EQ(Slurp(root_ / "javaws.args"), "1\nhttps://test.example/a b.jnlp\n");
+  // The launcher has exited while the program it started still runs.
+  EXPECT_EQ(kill(StartedPid("javaws"), 0), 0);
+}
+
+TEST_F(LauncherProcess, OpenwsIsPreferredWhenBothArePresent) {
+  FakeLauncher("javaws");
+  fs::create_directories(root_ / "jdk" / "bin");
+  FakeLauncher("openws");
+  fs::rename(root_ / "bin" / "openws", root_ / "jdk" / "bin" / "openws");
+  env_["JAVA_HOME"] = (root_ / "jdk").string();
+  const Result r = RunLauncher({}, env_);
+  EXPECT_EQ(r.exit_code, 0);
+  ASSERT_TRUE(WaitFor(root_ / "openws.args"));
+  StartedPid("openws");
+  EXPECT_EQ(Slurp(root_ / "openws.args").substr(0, 10), "1\nhttps://");
+  EXPECT_FALSE(fs::exists(root_ / "javaws.args"));
+}
+
+TEST_F(LauncherProcess, HelpGoesToStandardErrorWithoutADisplayAndNothingStarts) {
+  FakeLauncher("javaws");
+  const Result r = RunLauncher({"/H"}, env_);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err,
+            "Launchveltraonline\nstartup parameters:\n  -h : help\n  -d : debug will show dialogs "
+            "to help identify issues\n  -u [testurl for jnlp] : to test a different location for "
+            "the JNLP\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(fs::exists(root_ / "javaws.args"));
+}
+
+TEST_F(LauncherProcess, DebugMessagesAppearInOrderOnStandardError) {
+  FakeLauncher("javaws");
+  const std::string bin = (root_ / "bin").string();
+  const Result r = RunLauncher({"-d"}, env_);
+  EXPECT_EQ(r.exit_code, 0);
+  const std::string search = "Launchveltraonline\nSearching in: " + bin + ":/bin\n";
+  EXPECT_EQ(r.err, search + search + "Launchveltraonline\nStarting Veltra Online (javaws)\n" + bin +
+                       "/javaws\n");
+  ASSERT_TRUE(WaitFor(root_ / "javaws.args"));
+  StartedPid("javaws");
+}

@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "CommandLine.h"
+#include "Entry.h"
+#include "RecordingDesktop.h"
+#include "launchvto.h"
+
+namespace fs = std::filesystem;
+using namespace vto;
+using Args = std::vector<std::string>;
+
+namespace {
+
+class LaunchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ = (fs::temp_directory_path() / "vto-launch-XXXXXX").string();
+    root_ = mkdtemp(templ.data());
+    desktop_ = new RecordingDesktop;
+    previous_ = SetDesktop(std::unique_ptr<Desktop>(desktop_));
+    desktop_->environment["TMPDIR"] = root_.string();
+  }
+  void TearDown() override {
+    SetDesktop(std::move(previous_));
+    fs::remove_all(root_);
+  }
+
+  // Makes folder root/dir and, when given, a program file in it.
+  std::string Folder(const std::string& dir, const char* program = nullptr) {
+    fs::create_directories(root_ / dir);
+    if (program) std::ofstream(root_ / dir / program) << "#!/bin/sh\n";
+    return (root_ / dir).string();
+  }
+  void SetPath(const std::string& path) { desktop_->environment["PATH"] = path; }
+  void SetJavaHome(const std::string& home) { desktop_->environment["JAVA_HOME"] = home; }
+
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> texts;
+    for (const auto& d : desktop_->dialogs) texts.push_back(d.text);
+    return texts;
+  }
+
+  fs::path root_;
+  RecordingDesktop* desktop_ = nullptr;
+  std::unique_ptr<Desktop> previous_;
+};
+
+}  // namespace
+
+TEST_F(LaunchTest, OpenwsWinsOverJavawsWhereverEachLies) {
+  const std::string early = Folder("early", "javaws");
+  const std::string late = Folder("late", "openws");
+  SetPath(early + ":" + late);
+  TLaunchVTO launcher;
+  EXPECT_TRUE(launcher.execute());
+  ASSERT_EQ(desktop_->shell_calls.size(), 1u);
+  EXPECT_EQ(desktop_->shell_calls[0].file, late + "/openws");
+  EXPECT_EQ(desktop_->shell_calls[0].parameters, kBuiltInJNLPUrl);
+  EXPECT_TRUE(desktop_->dialogs.empty());
+}
+
+TEST_F(LaunchTest, EarlierPathFoldersWinAndPathBeatsJavaHome) {
+  const std::string a = Folder("a");
+  const std::string b = Folder("b", "javaws");
+  const std::string c = Folder("c", "javaws");
+  const std::string home = Folder("jdk");
+  Folder("jdk/bin", "javaws");
+  SetPath(a + ":" + b + ":" + c);
+  SetJavaHome(home);
+  TLaunchVTO launcher;
+  launcher.fJNPUrl = "https://other/x.jnlp";
+  EXPECT_TRUE(launcher.execute());
+  ASSERT_EQ(desktop_->shell_calls.size(), 1u);
+  EXPECT_EQ(desktop_->shell_calls[0].file, b + "/javaws");
+  EXPECT_EQ(desktop_->shell_calls[0].parameters, "https://other/x.jnlp");
+
+  desktop_->shell_calls.clear();
+  SetPath(a);
+  EXPECT_TRUE(launcher.execute());
+  ASSERT_EQ(desktop_->shell_calls.size(), 1u);
+  EXPECT_EQ(desktop_->shell_calls[0].file, home + "/bin/javaws");
+  EXPECT_TRUE(launcher.fExeFoundOnPath);
+}
+
+TEST_F(LaunchTest, AFolderNamedLikeTheProgramIsNoProgram) {
+  const std::string a = Folder("a");
+  Folder("a/openws");  // a folder, found first, then rejected
+  const std::string b = Folder("b", "javaws");
+  SetPath(a + ":" + b);
+  TLaunchVTO launcher;
+  EXPECT_TRUE(launcher.execute());
+  ASSERT_EQ(desktop_->shell_calls.size(), 1u);
+  EXPECT_EQ(desktop_->shell_calls[0].file, b + "/javaws");
+}
+
+TEST_F(LaunchTest, DebugShowsOneSearchAndTheStartWhenOpenwsIsFound) {
+  const std::string a = Folder("a", "openws");
+  SetPath(a);
+  SetJavaHome("/opt/java");
+  TLaunchVTO launcher;
+  launcher.fdebug = true;
+  launcher.fJNPUrl = "";
+  EXPECT_TRUE(launcher.execute());
+  EXPECT_EQ(Texts(),
+            (std::vector<std::string>{"Searching in: " + a + ":/opt/java/bin",
+                                      "Starting Veltra Online (openws)\n" + a + "/openws"}));
+  for (const auto& d : desktop_->dialogs) EXPECT_EQ(d.kind, DialogKind::Message);
+  ASSERT_EQ(desktop_->shell_calls.size(), 1u);
+  EXPECT_EQ(desktop_->shell_calls[0].parameters, "");  // an empty URL gives empty parameters
+}
+
+TEST_F(LaunchTest, DebugWithJavawsShowsBothSearchesThenTheStart) {
+  const std::string a = Folder("a", "javaws");
+  SetPath(a);
+  TLaunchVTO launcher;
+  launcher.fdebug = true;
+  EXPECT_TRUE(launcher.execute());
+  // JAVA_HOME unset: the list ends in the entry "/bin".
+  EXPECT_EQ(Texts(), (std::vector<std::string>{
+                         "Searching in: " + a + ":/bin", "Searching in: " + a + ":/bin",
+                         "Starting Veltra Online (javaws)\n" + a + "/javaws"}));
+}
+
+TEST_F(LaunchTest, NeitherFoundDebugShowsTwoSearchesAndTheAssociationBox) {
+  SetPath(Folder("empty"));
+  TLaunchVTO launcher;
+  launcher.fdebug = true;
+  launcher.fJNPUrl = "https://elsewhere.example/other.jnlp";
+  launcher.execute();
+  const auto texts = Texts();
+  ASSERT_GE(texts.size(), 3u);
+  EXPECT_EQ(texts[0].rfind("Searching in: ", 0), 0u);
+  EXPECT_EQ(texts[1], texts[0]);
+  // Names the built-in URL, after a blank and a line break.
+  EXPECT_EQ(texts[2], std::string("Starting by file association \n") + kBuiltInJNLPUrl);
+  EXPECT_FALSE(launcher.fExeFoundOnPath);
+}
+
+TEST_F(LaunchTest, BuiltInUrlIsHttpsOnTheWebstartPath) {
+  const std::string url = kBuiltInJNLPUrl;
+  EXPECT_EQ(url.rfind("https://", 0), 0u);
+  EXPECT_TRUE(url.ends_with("/webservices/vtqz/webstart/vto.jnlp"));
+  TLaunchVTO launcher;
+  EXPECT_EQ(launcher.fJNPUrl, url);
+  EXPECT_FALSE(launcher.fdebug);
+  EXPECT_FALSE(launcher.fExeFoundOnPath);
+}
+
+TEST_F(LaunchTest, EntryHelpWinsAndLaunchesNothing) {
+  SetPath(Folder("a", "javaws"));
+  SetCommandLineArguments(Args{"-d", "-u", "U", "-h"});
+  EXPECT_EQ(RunLauncher(), 0);
+  ASSERT_EQ(desktop_->dialogs.size(), 1u);
+  EXPECT_EQ(desktop_->dialogs[0].text,
+            "startup parameters:\n  -h : help\n  -d : debug will show dialogs to help identify "
+            "issues\n  -u [testurl for jnlp] : to test a different location for the JNLP");
+  EXPECT_EQ(desktop_->dialogs[0].kind, DialogKind::Message);
+  EXPECT_TRUE(desktop_->shell_calls.empty());
+}
+
+TEST_F(LaunchTest, EntryPassesTheSwitchesToTheLauncher) {
+  const std::string a = Folder("a", "javaws");
+  SetPath(a);
+  SetCommandLineArguments(Args{"/D", "-u:https://test/x.jnlp"});
+  EXPECT_EQ(RunLauncher(), 0);
+  ASSERT_EQ(desktop_->shell_calls.size(), 1u);
+  EXPECT_EQ(desktop_->shell_calls[0].parameters, "https://test/x.jnlp");
+  EXPECT_EQ(desktop_->dialogs.size(), 3u);
+
+  desktop_->dialogs.clear();
+  desktop_->shell_calls.clear();
+  SetCommandLineArguments(Args{});
+  EXPECT_EQ(RunLauncher(), 0);
+  EXPECT_TRUE(desktop_->dialogs.empty());
+  ASSERT_EQ(desktop_->shell_calls.size(), 1u);
+  EXPECT_EQ(desktop_->shell_calls[0].parameters, kBuiltInJNLPUrl);
+}
+
+namespace {
+// A desktop whose environment cannot be read: the error escapes the entry.
+struct BrokenDesktop : RecordingDesktop {
+  std::string GetEnvironmentVariable(const std::string&) override {
+    throw std::runtime_error("stack could not start");
+  }
+};
+}  // namespace
+
+TEST(EntryErrors, AnEscapingErrorShowsApplicationErrorAndExitsOne) {
+  auto* broken = new BrokenDesktop;
+  auto previous = SetDesktop(std::unique_ptr<Desktop>(broken));
+  SetCommandLineArguments(Args{});
+  EXPECT_EQ(RunLauncher(), 1);
+  ASSERT_EQ(broken->dialogs.size(), 1u);
+  EXPECT_EQ(broken->dialogs[0].kind, DialogKind::ApplicationError);
+  EXPECT_EQ(broken->dialogs[0].caption, "Application Error");
+  EXPECT_EQ(broken->dialogs[0].text, "stack could not start");
+  SetDesktop(std::move(previous));
+}
