@@ -10,7 +10,8 @@ RUNS=${RUNS:-5}
 TOOL=$(readlink -f "$TOOL")
 mkdir -p "$WORK"
 cd "$WORK"
-export TMPDIR=$WORK   # Unzip's temporary files go beside the others
+mkdir -p "$WORK/tmp"
+export TMPDIR=$WORK/tmp  # Unzip extracts "data.txt" there (and deletes it afterwards)
 
 if [[ ! -s data.txt ]]; then
   python3 - <<'PY'
