@@ -8,11 +8,10 @@
 
 #include "Exception.h"
 #include "IdException.h"
+#include "IdGlobal.h"
 #include "IdSet.h"
 
 namespace vto {
-
-enum TIdIPVersion : std::uint8_t { Id_IPv4 = 0, Id_IPv6 = 1 };
 
 enum TIdURIOptionalFields : std::uint8_t { ofAuthInfo = 0, ofBookmark = 1 };
 using TIdURIOptionalFieldsSet = TIdSet<TIdURIOptionalFields>;
