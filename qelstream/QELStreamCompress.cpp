@@ -1,4 +1,6 @@
 // zlib adapters and the document stream's Compress and Uncompress.
+#include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "QELStream.h"
@@ -203,34 +205,44 @@ void TQELMemoryStream::Compress() {
 }
 
 void TQELMemoryStream::Uncompress() {
-  constexpr std::int32_t kPiece = 16384;
+  // The first read asks for 16,384 bytes: damage found there means the content
+  // is not a zlib stream and stays; damage found later is raised.
+  constexpr std::int32_t kFirstPiece = 16384;
+  constexpr std::int32_t kPiece = 1 << 20;
   SetPosition(0);
   // A zlib stream begins with a two-byte header: fewer bytes cannot be one, and
   // reading them would give an empty result in place of the content.
   if (FSize < 2) return;
   TQELMemoryStream out;
-  std::vector<char> buffer(kPiece);
   {
     // The decompressor reads this stream's own block: nothing changes it
-    // before the output is complete.
+    // before the output is complete. The output is inflated straight into the
+    // new block.
     TZDecompressionStream z(*this);
+    auto readPiece = [&](std::int32_t want) {
+      const std::int64_t room = std::numeric_limits<std::int32_t>::max() - out.FSize;
+      if (room <= 0) throw EStreamError("Out of memory while expanding memory stream");
+      want = static_cast<std::int32_t>(std::min<std::int64_t>(want, room));
+      out.Reserve(static_cast<std::int64_t>(out.FSize) + want);
+      std::int32_t n = z.Read(out.FMemory + out.FSize, want);
+      if (n > 0) out.FSize += n;
+      return n;
+    };
     std::int32_t n;
     try {
-      n = z.Read(buffer.data(), kPiece);
+      n = readPiece(kFirstPiece);
     } catch (...) {
       SetPosition(0);  // not a zlib stream: the content stays
       return;
     }
     try {
-      while (n > 0) {
-        out.WriteBuffer(buffer.data(), n);
-        n = z.Read(buffer.data(), kPiece);
-      }
+      while (n > 0) n = readPiece(kPiece);
     } catch (...) {
       Seek(0, soEnd);
       throw;
     }
   }
+  out.FPosition = 0;
   TakeContentOf(out);
   SetPosition(0);
 }

@@ -32,7 +32,13 @@ class FoldSearcher {
   std::size_t Find(std::string_view hay, std::size_t from) const;
 
  private:
+  enum class Kind { kOther, kAsciiUpper, kLatin1Upper, kBit5 };
+  std::size_t FindScalar(std::string_view hay, std::size_t from) const;
+  std::size_t FindVector(std::string_view hay, std::size_t from) const;
+  bool MatchesAt(const unsigned char* h, std::size_t pos) const;
+
   const FoldTable& fold_;
+  Kind kind_ = Kind::kOther;
   std::string pattern_;                 // folded
   std::string raw_;                     // as given, for the exact path
   bool exact_ = false;                  // every pattern byte has itself as its only match

@@ -1,6 +1,10 @@
 // Byte searches through a folding table (case rules, PCL bit-5 folding).
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "QELStream.h"
 #include "QELStreamInternal.h"
 #include "TextCodec.h"
@@ -48,6 +52,12 @@ const FoldTable& Bit5Fold() {
 
 FoldSearcher::FoldSearcher(const FoldTable& fold, std::string_view pattern)
     : fold_(fold), raw_(pattern) {
+  if (&fold == &AsciiUpperFold())
+    kind_ = Kind::kAsciiUpper;
+  else if (&fold == &Latin1UpperFold())
+    kind_ = Kind::kLatin1Upper;
+  else if (&fold == &Bit5Fold())
+    kind_ = Kind::kBit5;
   const std::size_t m = pattern.size();
   pattern_.resize(m);
   for (std::size_t i = 0; i < m; ++i)
@@ -90,8 +100,21 @@ std::size_t FoldSearcher::Find(std::string_view hay, std::size_t from) const {
     }
     return best;
   }
-  // Horspool over folded bytes.
-  const auto* h = reinterpret_cast<const unsigned char*>(base);
+  return FindVector(hay, from);
+}
+
+bool FoldSearcher::MatchesAt(const unsigned char* h, std::size_t pos) const {
+  const auto* pat = reinterpret_cast<const unsigned char*>(pattern_.data());
+  for (std::size_t i = 0; i < pattern_.size(); ++i)
+    if (fold_[h[pos + i]] != pat[i]) return false;
+  return true;
+}
+
+// Horspool over folded bytes.
+std::size_t FoldSearcher::FindScalar(std::string_view hay, std::size_t from) const {
+  const std::size_t m = pattern_.size();
+  const std::size_t n = hay.size();
+  const auto* h = reinterpret_cast<const unsigned char*>(hay.data());
   const auto* pat = reinterpret_cast<const unsigned char*>(pattern_.data());
   const unsigned char last = pat[m - 1];
   std::size_t pos = from;
@@ -104,7 +127,61 @@ std::size_t FoldSearcher::Find(std::string_view hay, std::size_t from) const {
     }
     pos += shift_[c];
   }
-  return npos;
+  return std::string_view::npos;
+}
+
+#if defined(__SSE2__)
+namespace {
+
+// Bytes c with lo <= c <= lo + span, as a mask.
+inline __m128i InRange(__m128i x, char lo, char span) {
+  __m128i t = _mm_sub_epi8(x, _mm_set1_epi8(lo));
+  return _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(span)), t);
+}
+
+}  // namespace
+#endif
+
+// Sixteen candidate positions at a time: the folded first and last pattern bytes
+// are compared at once, and only positions where both match are checked whole.
+std::size_t FoldSearcher::FindVector(std::string_view hay, std::size_t from) const {
+#if defined(__SSE2__)
+  if (kind_ == Kind::kOther) return FindScalar(hay, from);
+  const std::size_t m = pattern_.size();
+  const std::size_t n = hay.size();
+  const auto* h = reinterpret_cast<const unsigned char*>(hay.data());
+  const __m128i first = _mm_set1_epi8(pattern_[0]);
+  const __m128i last = _mm_set1_epi8(pattern_[m - 1]);
+  const __m128i bit5 = _mm_set1_epi8(0x20);
+  const Kind kind = kind_;
+  auto fold = [kind, bit5](__m128i x) {
+    if (kind == Kind::kBit5) return _mm_or_si128(x, bit5);
+    __m128i lower = InRange(x, 'a', 25);
+    if (kind == Kind::kLatin1Upper) {
+      __m128i accented = _mm_andnot_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8(static_cast<char>(0xF7))),
+                                          InRange(x, static_cast<char>(0xE0), 30));
+      lower = _mm_or_si128(lower, accented);
+    }
+    return _mm_sub_epi8(x, _mm_and_si128(lower, bit5));
+  };
+  std::size_t i = from;
+  for (; i + m + 15 <= n; i += 16) {
+    __m128i a = fold(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i)));
+    __m128i b = fold(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + m - 1)));
+    auto mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+    while (mask != 0) {
+      std::size_t pos = i + static_cast<std::size_t>(__builtin_ctz(mask));
+      if (MatchesAt(h, pos)) return pos;
+      mask &= mask - 1;
+    }
+  }
+  for (; i + m <= n; ++i)
+    if (MatchesAt(h, i)) return i;
+  return std::string_view::npos;
+#else
+  return FindScalar(hay, from);
+#endif
 }
 
 std::size_t FoldFind(const FoldTable& fold, std::string_view hay, std::string_view pattern,
