@@ -12,7 +12,7 @@ namespace vto {
 namespace {
 
 struct ZoneRow {
-  const char* name;
+  std::string_view name;
   int minutes;
 };
 
@@ -62,7 +62,7 @@ constexpr ZoneRow kZones[] = {
 static_assert(sizeof(kZones) / sizeof(kZones[0]) == 245);
 
 // Rows of month spellings, each from January to December; empty cells never match.
-constexpr const char* kMonths[8][12] = {
+constexpr std::string_view kMonths[8][12] = {
     {"JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"},
     {"", "", "", "", "", "JUNE", "JULY", "", "SEPT", "", "", ""},
     {"", "", "MRZ", "", "MAI", "", "", "", "", "OKT", "", "DEZ"},
@@ -266,7 +266,7 @@ int MonthNumber(std::string_view AName) {
   if (AName.empty()) return 0;
   for (const auto& row : kMonths)
     for (int m = 0; m < 12; ++m)
-      if (row[m][0] != '\0' && SameName(AName, row[m])) return m + 1;
+      if (!row[m].empty() && SameName(AName, row[m])) return m + 1;
   return 0;
 }
 

@@ -237,9 +237,15 @@ std::string TIdHeaderList::Names(std::int32_t AIndex) const {
 }
 
 std::int32_t TIdHeaderList::IndexOfName(std::string_view AName) const {
+  // A line's name is its text before the first separator, so a match has the
+  // separator right after AName's length (and none before it).
+  const std::string_view sep = NameEnd();
+  if (AName.find(sep) != npos) return -1;
+  const std::size_t n = AName.size();
   for (std::size_t i = 0; i < FLines.size(); ++i) {
-    const std::size_t p = FLines[i].find(NameEnd());
-    if (p != npos && SameName(std::string_view(FLines[i]).substr(0, p), AName))
+    const std::string_view line = FLines[i];
+    if (line.size() >= n + sep.size() && line.compare(n, sep.size(), sep) == 0 &&
+        SameName(line.substr(0, n), AName))
       return static_cast<std::int32_t>(i);
   }
   return -1;

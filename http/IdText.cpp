@@ -56,28 +56,16 @@ bool TryStrToInt32(std::string_view s, std::int32_t& value) {
 }
 
 bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() == b.size()) {
-    bool ascii = true;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      const auto ca = static_cast<unsigned char>(a[i]);
-      const auto cb = static_cast<unsigned char>(b[i]);
-      if ((ca | cb) >= 0x80) {
-        ascii = false;
-        break;
-      }
-      if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-    }
-    if (ascii) return true;
-  } else {
-    // Texts of different lengths can only match through a non-ASCII letter whose
-    // two cases have UTF-8 forms of one length, so they never do; still, let the
-    // general rule decide when either holds non-ASCII bytes.
-    bool ascii = true;
-    for (char c : a) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    for (char c : b) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (ascii) return false;
+  // The case rules pair letters whose UTF-8 forms have one length, so texts of
+  // different lengths never match.
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto ca = static_cast<unsigned char>(a[i]);
+    const auto cb = static_cast<unsigned char>(b[i]);
+    if ((ca | cb) >= 0x80) return SameText(a, b);
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
   }
-  return SameText(a, b);
+  return true;
 }
 
 }  // namespace vto
