@@ -304,17 +304,17 @@ void TIdIOHandler::Write(std::string_view AOut, const IIdTextEncoding* AEncoding
   if (AOut.empty()) return;
   if (AEncoding == nullptr) AEncoding = FDefStringEncoding.get();
   std::string bytes = AEncoding->GetBytes(AOut);
-  Write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+  WriteRaw(bytes.data(), static_cast<std::int32_t>(bytes.size()));
 }
 
 void TIdIOHandler::WriteLn(std::string_view AOut, const IIdTextEncoding* AEncoding) {
   if (AEncoding == nullptr) AEncoding = FDefStringEncoding.get();
   std::string bytes = AEncoding->GetBytes(AOut);
   bytes += "\r\n";
-  Write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+  WriteRaw(bytes.data(), static_cast<std::int32_t>(bytes.size()));
 }
 
-void TIdIOHandler::Write(const void* ABuffer, std::int32_t ALength) {
+void TIdIOHandler::WriteRaw(const void* ABuffer, std::int32_t ALength) {
   if (ALength <= 0) return;
   const auto* p = static_cast<const std::uint8_t*>(ABuffer);
   Write(TIdBytes(p, p + ALength));
@@ -370,14 +370,14 @@ void TIdIOHandler::WriteInt32(std::int32_t AValue) {
   std::uint8_t b[4];
   auto v = static_cast<std::uint32_t>(AValue);
   for (int i = 3; i >= 0; --i, v >>= 8) b[i] = static_cast<std::uint8_t>(v & 0xFF);
-  Write(b, 4);
+  WriteRaw(b, 4);
 }
 
 void TIdIOHandler::WriteInt64(std::int64_t AValue) {
   std::uint8_t b[8];
   auto v = static_cast<std::uint64_t>(AValue);
   for (int i = 7; i >= 0; --i, v >>= 8) b[i] = static_cast<std::uint8_t>(v & 0xFF);
-  Write(b, 8);
+  WriteRaw(b, 8);
 }
 
 void TIdIOHandler::Write(TStream* AStream, std::int64_t ASize, bool AWriteByteCount) {

@@ -105,7 +105,6 @@ class TIdIOHandler {
   // ---- writing
   void Write(std::string_view AOut, const IIdTextEncoding* AEncoding = nullptr);
   virtual void Write(const TIdBytes& ABuffer);
-  void Write(const void* ABuffer, std::int32_t ALength);
   // ASize 0: the whole stream from its start; -1: from the position to the end;
   // otherwise that many bytes from the position.
   void Write(TStream* AStream, std::int64_t ASize = 0, bool AWriteByteCount = false);
@@ -141,6 +140,7 @@ class TIdIOHandler {
   // Sends every byte now, bypassing the write buffer.
   void WriteDirect(const TIdBytes& ABuffer, std::int32_t ALength = -1, std::int32_t AOffset = 0);
   std::int32_t EffectiveTimeout(std::int32_t ATimeout) const;
+  void WriteRaw(const void* ABuffer, std::int32_t ALength);
   void DoWork(TWorkMode AMode, std::int64_t ACount);
 
   bool FClosedGracefully = false;

@@ -263,6 +263,17 @@ int ProtocolVersionOf(TIdSSLVersion v) {
   }
 }
 
+// The SSL_get_error result of a failed handshake. A peer that ends the
+// connection in mid-handshake without an alert reads as a close notification
+// under SSL_OP_IGNORE_UNEXPECTED_EOF; in a handshake it is the protocol
+// violation it always was (a system-call failure with result 0).
+int HandshakeError(const SSL* ssl, int& rc) {
+  int e = SSL_get_error(ssl, rc);
+  if (e != SSL_ERROR_ZERO_RETURN) return e;
+  rc = 0;
+  return SSL_ERROR_SYSCALL;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- options
@@ -522,8 +533,9 @@ void TIdSSLSocket::Connect(int AHandle) {
   TIdStack::WSSetLastError(0);
   int rc = SSL_connect(FSSL);
   if (rc < 1) {
-    EIdOpenSSLAPISSLError::RaiseException<EIdOSSLConnectError>(FSSL, rc,
-                                                               "Error connecting with SSL.");
+    int e = HandshakeError(FSSL, rc);
+    EIdOpenSSLAPISSLError::RaiseExceptionCode<EIdOSSLConnectError>(e, rc,
+                                                                   "Error connecting with SSL.");
   }
   if (FParent != nullptr) {
     TIdSSLCipher& c = Cipher();
@@ -539,8 +551,9 @@ void TIdSSLSocket::Accept(int AHandle) {
   TIdStack::WSSetLastError(0);
   int rc = SSL_accept(FSSL);
   if (rc < 1) {
-    EIdOpenSSLAPISSLError::RaiseException<EIdOSSLAcceptError>(
-        FSSL, rc, "Error accepting connection with SSL.");
+    int e = HandshakeError(FSSL, rc);
+    EIdOpenSSLAPISSLError::RaiseExceptionCode<EIdOSSLAcceptError>(
+        e, rc, "Error accepting connection with SSL.");
   }
 }
 

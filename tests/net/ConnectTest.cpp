@@ -1,0 +1,422 @@
+// TCP connect, bind and name resolution: host shortcuts, address tests, the
+// socket error numbers and texts, port ranges, connect time-out, IPv6.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "IdExceptions.h"
+#include "IdTCPConnection.h"
+#include "ScriptedServer.h"
+
+namespace vto {
+namespace {
+
+using testing::ScriptedServer;
+
+// A loopback port with nothing listening on it.
+std::uint16_t ClosedPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+// ---------------------------------------------------------------- addresses
+
+TEST(AddressTests, DottedIPv4) {
+  EXPECT_TRUE(TIdStack::IsIP("10.0.0.1"));
+  EXPECT_TRUE(TIdStack::IsIP("255.255.255.255"));
+  EXPECT_TRUE(TIdStack::IsIP(" 10. 0 .0.1 "));
+  EXPECT_FALSE(TIdStack::IsIP("10.0.0"));
+  EXPECT_FALSE(TIdStack::IsIP("10.0.0.1.5"));
+  EXPECT_FALSE(TIdStack::IsIP("256.1.1.1"));
+  EXPECT_FALSE(TIdStack::IsIP("1..1.1"));
+  EXPECT_FALSE(TIdStack::IsIP("a.b.c.d"));
+  EXPECT_FALSE(TIdStack::IsIP("-1.0.0.0"));
+  EXPECT_FALSE(TIdStack::IsIP(""));
+}
+
+TEST(AddressTests, IPv6CanonicalForm) {
+  EXPECT_EQ(MakeCanonicalIPv6Address("::1"), "0:0:0:0:0:0:0:1");
+  EXPECT_EQ(MakeCanonicalIPv6Address("::"), "0:0:0:0:0:0:0:0");
+  EXPECT_EQ(MakeCanonicalIPv6Address("fe80::0a:00FF"), "FE80:0:0:0:0:0:A:FF");
+  EXPECT_EQ(MakeCanonicalIPv6Address("2001:db8:0:0:1:0:0:1"), "2001:DB8:0:0:1:0:0:1");
+  EXPECT_EQ(MakeCanonicalIPv6Address("1::"), "1:0:0:0:0:0:0:0");
+  EXPECT_EQ(MakeCanonicalIPv6Address("::ffff:1.2.3.4"), "0:0:0:0:0:FFFF:0102:0304");
+  EXPECT_EQ(MakeCanonicalIPv6Address("1:2:3:4:5:6:7:8"), "1:2:3:4:5:6:7:8");
+  EXPECT_EQ(MakeCanonicalIPv6Address("1:2:3::5:6:7:8"), "1:2:3:0:5:6:7:8");
+}
+
+TEST(AddressTests, TextsThatAreNotIPv6Literals) {
+  for (const char* bad :
+       {"", "1", "1:2", "1::2::3", ":::", "1:2:3:4:5:6:7:8:9", "12345::1", "g::1", "::1.2.3",
+        "::1.2.3.256", "::ff:1.2.3.a", "1:2:3:4:5:6:7:1.2.3.4", "localhost", "10.0.0.1", "[::1]"}) {
+    EXPECT_EQ(MakeCanonicalIPv6Address(bad), "") << bad;
+    EXPECT_FALSE(IsValidIPv6(bad)) << bad;
+  }
+}
+
+// ---------------------------------------------------------------- resolution
+
+TEST(Resolution, LocalhostNeedsNoResolver) {
+  EXPECT_EQ(TIdStack::ResolveHost("localhost", Id_IPv4), "127.0.0.1");
+  EXPECT_EQ(TIdStack::ResolveHost("LocalHost", Id_IPv4), "127.0.0.1");
+  // The system's host table has no IPv6 "localhost": only the shortcut answers.
+  EXPECT_EQ(TIdStack::ResolveHost("LOCALHOST", Id_IPv6), "::1");
+}
+
+TEST(Resolution, LiteralsAreUsedAsWritten) {
+  EXPECT_EQ(TIdStack::ResolveHost("10.1.2.3", Id_IPv4), "10.1.2.3");
+  EXPECT_EQ(TIdStack::ResolveHost("fe80::1", Id_IPv6), "FE80:0:0:0:0:0:0:1");
+}
+
+TEST(Resolution, NameUnderInvalidDoesNotExist) {
+  for (const char* name : {"no-such-host.invalid", "Deep.Name.INVALID.",
+                           "b\xC3\xBC"
+                           "cher.invalid"}) {
+    try {
+      TIdStack::ResolveHost(name, Id_IPv4);
+      FAIL() << name;
+    } catch (const EIdSocketError& e) {
+      EXPECT_EQ(e.LastError(), 11001);
+      EXPECT_STREQ(e.what(), "Socket Error # 11001\r\nHost not found.");
+    }
+  }
+}
+
+TEST(Resolution, OtherTextsGoToTheResolver) {
+  // Not a dotted quad by the address test, so the resolver reads it (as a
+  // numeric address: no server is asked).
+  EXPECT_FALSE(TIdStack::IsIP("127.1"));
+  EXPECT_EQ(TIdStack::ResolveHost("127.1", Id_IPv4), "127.0.0.1");
+}
+
+TEST(Resolution, UnsupportedVersionRaises) {
+  try {
+    TIdStack::ResolveHost("localhost", static_cast<TIdIPVersion>(7));
+    FAIL();
+  } catch (const EIdIPVersionUnsupported& e) {
+    EXPECT_STREQ(e.what(), "The requested IPVersion / Address family is not supported.");
+  }
+}
+
+TEST(Resolution, ResolverResultsMapToSocketNumbers) {
+  EXPECT_EQ(TIdStack::AddrInfoErrorToSocketError(EAI_NONAME), 11001);
+  EXPECT_EQ(TIdStack::AddrInfoErrorToSocketError(EAI_AGAIN), 11002);
+  EXPECT_EQ(TIdStack::AddrInfoErrorToSocketError(EAI_FAIL), 11003);
+  EXPECT_EQ(TIdStack::AddrInfoErrorToSocketError(EAI_NODATA), 11004);
+  EXPECT_EQ(TIdStack::AddrInfoErrorToSocketError(EAI_BADFLAGS), 10022);
+  EXPECT_EQ(TIdStack::AddrInfoErrorToSocketError(EAI_FAMILY), 10047);
+  EXPECT_EQ(TIdStack::AddrInfoErrorToSocketError(EAI_SOCKTYPE), 10044);
+  EXPECT_EQ(TIdStack::AddrInfoErrorToSocketError(EAI_SERVICE), 10109);
+  EXPECT_EQ(TIdStack::AddrInfoErrorToSocketError(EAI_MEMORY), 8);
+}
+
+// ---------------------------------------------------------------- error texts
+
+TEST(SocketErrors, ErrnoMapsToTheTableRows) {
+  EXPECT_EQ(TIdStack::ErrnoToSocketError(ECONNREFUSED), 10061);
+  EXPECT_EQ(TIdStack::ErrnoToSocketError(ECONNRESET), 10054);
+  EXPECT_EQ(TIdStack::ErrnoToSocketError(ECONNABORTED), 10053);
+  EXPECT_EQ(TIdStack::ErrnoToSocketError(EPIPE), 10058);
+  EXPECT_EQ(TIdStack::ErrnoToSocketError(ETIMEDOUT), 10060);
+  EXPECT_EQ(TIdStack::ErrnoToSocketError(EAGAIN), 10060);
+  EXPECT_EQ(TIdStack::ErrnoToSocketError(EHOSTUNREACH), 10065);
+  EXPECT_EQ(TIdStack::ErrnoToSocketError(ENOTSOCK), 10038);
+}
+
+TEST(SocketErrors, MessageCarriesNumberAndText) {
+  try {
+    TIdStack::RaiseSocketError(10060);
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.LastError(), 10060);
+    EXPECT_STREQ(e.what(), "Socket Error # 10060\r\nConnection timed out.");
+  }
+  try {
+    TIdStack::RaiseSocketError(12345);  // not in the table: empty text
+  } catch (const EIdSocketError& e) {
+    EXPECT_STREQ(e.what(), "Socket Error # 12345\r\n");
+  }
+  EXPECT_THROW(TIdStack::RaiseSocketError(10038), EIdNotASocket);
+}
+
+TEST(SocketErrors, CheckingFormReturnsTheFourEndOfConnectionNumbers) {
+  for (std::int32_t n : {10053, 10054, 10058, 10060}) {
+    TIdStack::WSSetLastError(n);
+    EXPECT_EQ(TIdStack::CheckForSocketError(-1, {10053, 10054, 10058, 10060}), n);
+  }
+  TIdStack::WSSetLastError(10061);
+  EXPECT_THROW(TIdStack::CheckForSocketError(-1, {10053, 10054, 10058, 10060}), EIdSocketError);
+  EXPECT_EQ(TIdStack::CheckForSocketError(7), 7);
+}
+
+// ---------------------------------------------------------------- connect
+
+TEST(ClientConnect, LocalhostInAnyCaseReachesTheLoopback) {
+  for (const char* host : {"localhost", "LocalHost"}) {
+    ScriptedServer server;
+    server.Send("hi\n").Close();
+    server.Start();
+    TIdTCPClient client;
+    client.Connect(host, server.Port());
+    EXPECT_TRUE(client.Connected());
+    auto* socket = client.Socket();
+    ASSERT_NE(socket, nullptr);
+    EXPECT_EQ(socket->Binding()->PeerIP(), "127.0.0.1");
+    EXPECT_EQ(socket->Binding()->PeerPort(), server.Port());
+    EXPECT_EQ(socket->Binding()->IP(), "127.0.0.1");
+    EXPECT_NE(socket->Binding()->Port(), 0);
+    EXPECT_EQ(client.IOHandler()->ReadLn(), "hi");
+    client.Disconnect();
+    EXPECT_FALSE(client.Connected());
+  }
+}
+
+TEST(ClientConnect, NothingListeningGivesConnectionRefused) {
+  TIdTCPClient client;
+  client.SetHost("127.0.0.1");
+  client.SetPort(ClosedPort());
+  try {
+    client.Connect();
+    FAIL() << "connected";
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.LastError(), 10061);
+    EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
+  }
+  EXPECT_FALSE(client.Connected());
+}
+
+TEST(ClientConnect, UnknownHostGivesHostNotFound) {
+  TIdTCPClient client;
+  try {
+    client.Connect("download.example.invalid", 443);
+    FAIL() << "connected";
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.LastError(), 11001);
+    EXPECT_STREQ(e.what(), "Socket Error # 11001\r\nHost not found.");
+  }
+  EXPECT_FALSE(client.Connected());
+}
+
+TEST(ClientConnect, HostPortAndStateChecks) {
+  TIdTCPClient client;
+  try {
+    client.Connect();
+    FAIL();
+  } catch (const EIdHostRequired& e) {
+    EXPECT_STREQ(e.what(), "A Host is required");
+  }
+  client.SetHost("127.0.0.1");
+  try {
+    client.Connect();
+    FAIL();
+  } catch (const EIdPortRequired& e) {
+    EXPECT_STREQ(e.what(), "A Port is required");
+  }
+  ScriptedServer server;
+  server.Stall();
+  server.Start();
+  client.SetPort(server.Port());
+  client.Connect();
+  try {
+    client.Connect();
+    FAIL();
+  } catch (const EIdAlreadyConnected& e) {
+    EXPECT_STREQ(e.what(), "Already connected.");
+  }
+  server.Release();
+}
+
+TEST(ClientConnect, InvertedPortRangeRaises) {
+  ScriptedServer server;
+  TIdTCPClient client;
+  client.SetBoundPortMin(5000);
+  client.SetBoundPortMax(4000);
+  try {
+    client.Connect("127.0.0.1", server.Port());
+    FAIL() << "connected";
+  } catch (const EIdInvalidPortRange& e) {
+    EXPECT_STREQ(e.what(), "Invalid Port Range (5000 - 4000)");
+  }
+  EXPECT_FALSE(client.Connected());
+}
+
+TEST(ClientConnect, PortRangeBindsFromTheTopDown) {
+  ScriptedServer server;
+  server.Stall();
+  server.Start();
+  std::uint16_t port = ClosedPort();
+  TIdTCPClient client;
+  client.SetBoundIP("127.0.0.1");
+  client.SetBoundPortMin(port);
+  client.SetBoundPortMax(port);
+  client.Connect("127.0.0.1", server.Port());
+  EXPECT_EQ(client.Socket()->Binding()->Port(), port);
+  client.Disconnect();
+  server.Release();
+}
+
+TEST(ClientConnect, BusyBoundPortCannotBeBound) {
+  ScriptedServer server;  // its listening port is busy
+  TIdTCPClient client;
+  client.SetBoundIP("127.0.0.1");
+  client.SetBoundPort(server.Port());
+  try {
+    client.Connect("127.0.0.1", server.Port());
+    FAIL() << "connected";
+  } catch (const EIdCouldNotBindSocket& e) {
+    EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
+  }
+  client.SetBoundPort(0);
+  client.SetBoundPortMin(server.Port());
+  client.SetBoundPortMax(server.Port());
+  std::string expected = "Can not bind in port range (" + std::to_string(server.Port()) + " - " +
+                         std::to_string(server.Port()) + ")";
+  try {
+    client.Connect("127.0.0.1", server.Port());
+    FAIL() << "connected";
+  } catch (const EIdCanNotBindPortInRange& e) {
+    EXPECT_EQ(std::string(e.what()), expected);
+  }
+}
+
+TEST(ClientConnect, NagleStaysOnUnlessSwitchedOff) {
+  ScriptedServer server;
+  server.Stall().NextConnection().Stall();
+  server.Start();
+  TIdTCPClient client;
+  client.Connect("127.0.0.1", server.Port());
+  EXPECT_TRUE(client.UseNagle());
+  client.Disconnect();
+  client.SetUseNagle(false);
+  client.Connect();
+  int nodelay = 0;
+  socklen_t len = sizeof nodelay;
+  getsockopt(client.Socket()->Binding()->Handle(), IPPROTO_TCP, 1 /* TCP_NODELAY */, &nodelay,
+             &len);
+  EXPECT_NE(nodelay, 0);
+  client.Disconnect();
+  server.Release();
+  server.Release();
+}
+
+TEST(ClientConnect, ConnectTimeoutAgainstAFullBacklog) {
+  // A listener whose accept queue is full never answers a further SYN.
+  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  socklen_t len = sizeof a;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  std::vector<int> fillers;
+  for (int i = 0; i < 4; ++i) {
+    int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    fillers.push_back(f);
+  }
+  usleep(200 * 1000);
+
+  TIdIOHandlerStack handler;
+  TIdTCPClient client;
+  client.SetIOHandler(&handler);
+  client.SetConnectTimeout(500);
+  try {
+    client.Connect("127.0.0.1", ntohs(a.sin_port));
+    FAIL() << "connected";
+  } catch (const EIdConnectTimeout& e) {
+    EXPECT_STREQ(e.what(), "Connect timed out.");
+  }
+  EXPECT_FALSE(client.Connected());
+  EXPECT_FALSE(handler.BindingAllocated());  // the socket was closed
+  EXPECT_FALSE(handler.Opened());
+  for (int f : fillers) ::close(f);
+  ::close(listener);
+}
+
+TEST(ClientConnect, ConnectTimeoutStillConnectsAnAnsweringServer) {
+  ScriptedServer server;
+  server.Send("ok\n").Close();
+  server.Start();
+  TIdTCPClient client;
+  client.SetConnectTimeout(5000);
+  client.Connect("127.0.0.1", server.Port());
+  EXPECT_EQ(client.IOHandler()->ReadLn(), "ok");
+}
+
+TEST(ClientConnect, IPv6LiteralConnectsOverIPv6) {
+  ScriptedServer::Options options;
+  options.ipv6 = true;
+  ScriptedServer server(options);
+  server.Send("six\n").Close();
+  server.Start();
+  TIdTCPClient client;
+  client.SetIPVersion(Id_IPv6);
+  client.Connect("::1", server.Port());
+  EXPECT_EQ(client.Socket()->Binding()->PeerIP(), "0:0:0:0:0:0:0:1");
+  EXPECT_EQ(client.IOHandler()->ReadLn(), "six");
+}
+
+TEST(ClientConnect, StackCountFollowsTheNetworkObjects) {
+  std::int32_t before = TIdStack::UsageCount();
+  {
+    TIdTCPClient client;
+    TIdIOHandlerStack handler;  // the handler and its input buffer count too
+    EXPECT_GE(TIdStack::UsageCount(), before + 3);
+  }
+  EXPECT_EQ(TIdStack::UsageCount(), before);
+}
+
+TEST(SocketHandle, ClosingTwiceOrNeverAllocatedDoesNothing) {
+  TIdSocketHandle never;
+  never.CloseSocket();
+  EXPECT_FALSE(never.HandleAllocated());
+  TIdSocketHandle handle;
+  handle.AllocateSocket();
+  EXPECT_TRUE(handle.HandleAllocated());
+  EXPECT_EQ(handle.SocketType(), SOCK_STREAM);
+  handle.CloseSocket();
+  handle.CloseSocket();
+  EXPECT_FALSE(handle.HandleAllocated());
+}
+
+TEST(SocketHandle, VersionCannotChangeWhileAllocated) {
+  TIdSocketHandle handle;
+  handle.AllocateSocket();
+  try {
+    handle.SetIPVersion(Id_IPv6);
+    FAIL();
+  } catch (const EIdCannotSetIPVersionWhenConnected& e) {
+    EXPECT_STREQ(e.what(), "Cannot change IPVersion when connected");
+  }
+}
+
+TEST(SocketHandle, ReadableWithZeroReturnsAtOnce) {
+  ScriptedServer server;
+  server.Stall().Send("x").Stall();
+  server.Start();
+  TIdIOHandlerStack io;
+  io.SetHost("127.0.0.1");
+  io.SetPort(server.Port());
+  io.Open();
+  EXPECT_FALSE(io.Readable(0));
+  server.Release();
+  EXPECT_TRUE(io.Readable(-1));
+  server.Release();
+}
+
+}  // namespace
+}  // namespace vto

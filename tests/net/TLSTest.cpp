@@ -1,0 +1,535 @@
+// The TLS handler against real peers started here ("openssl s_server") and
+// the scripted TLS server: versions, certificates that are not verified, the
+// server name, failing handshakes, peers that vanish; the version settings;
+// the error rules of the OpenSSL binding.
+#include <gtest/gtest.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+
+#include "IdExceptions.h"
+#include "IdSSLOpenSSL.h"
+#include "IdTCPConnection.h"
+#include "OpenSSLServer.h"
+#include "ScriptedServer.h"
+#include "Streams.h"
+#include "TestCertificates.h"
+
+namespace vto {
+namespace {
+
+using testing::CertificateFiles;
+using testing::CertificateValidity;
+using testing::OpenSSLServer;
+using testing::ScriptedServer;
+using testing::TempFolder;
+
+class Certificates {
+ public:
+  Certificates() {
+    current = MakeSelfSignedCertificate(folder.Path(), "current", "localhost",
+                                        CertificateValidity::Current);
+    expired = MakeSelfSignedCertificate(folder.Path(), "expired", "localhost",
+                                        CertificateValidity::Expired);
+    otherHost = MakeSelfSignedCertificate(folder.Path(), "other", "other-host.example",
+                                          CertificateValidity::Current);
+  }
+  TempFolder folder;
+  CertificateFiles current, expired, otherHost;
+};
+
+Certificates& Certs() {
+  static Certificates certificates;
+  return certificates;
+}
+
+// The settings the launcher makes: TLS 1.2 as method, then the version set of
+// "any version".
+void LauncherSettings(TIdSSLIOHandlerSocketOpenSSL& handler) {
+  handler.SSLOptions().SetMethod(sslvTLSv1_2);
+  handler.SSLOptions().SetSSLVersions({sslvSSLv23});
+}
+
+ScriptedServer::Options TlsOptions(const CertificateFiles& files, int minVersion = 0,
+                                   int maxVersion = 0) {
+  ScriptedServer::Options o;
+  o.tls = true;
+  o.certFile = files.certFile;
+  o.keyFile = files.keyFile;
+  o.tlsMinVersion = minVersion;
+  o.tlsMaxVersion = maxVersion;
+  return o;
+}
+
+std::string Text(TMemoryStream& m) {
+  return std::string(m.Memory(), static_cast<std::size_t>(m.Size()));
+}
+
+bool StartsWith(const std::string& s, const std::string& prefix) {
+  return s.compare(0, prefix.size(), prefix) == 0;
+}
+
+// ---------------------------------------------------------------- real peers
+
+struct PeerCase {
+  const char* versionFlag;
+  const char* versionText;
+  CertificateFiles Certificates::*certificate;
+  const char* name;
+};
+
+class OpenSSLPeer : public ::testing::TestWithParam<PeerCase> {};
+
+TEST_P(OpenSSLPeer, HandshakeCompletesAndBytesFlowBothWays) {
+  const PeerCase& c = GetParam();
+  const CertificateFiles& files = Certs().*(c.certificate);
+  TempFolder logs;
+  OpenSSLServer server(
+      {"-cert", files.certFile, "-key", files.keyFile, c.versionFlag, "-rev", "-tlsextdebug"},
+      logs.Path() + "/s_server.log");
+
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  LauncherSettings(tls);
+  tls.SetPassThrough(false);
+  tls.SetURIToCheck("https://download.example.test:" + std::to_string(server.Port()) + "/app.jnlp");
+  TIdTCPClient client;
+  client.SetIOHandler(&tls);
+  client.Connect("127.0.0.1", server.Port());
+  ASSERT_NE(tls.SSLSocket(), nullptr);
+  EXPECT_EQ(tls.SSLSocket()->Cipher().Version(), c.versionText);
+
+  tls.WriteLn("hello world");
+  EXPECT_EQ(tls.ReadLn(), "dlrow olleh");
+  EXPECT_TRUE(server.WaitForOutput(std::string("Protocol version: ") + c.versionText, 3000))
+      << server.Output();
+  // The server name arrived as sent: the URL's host, not the address dialled.
+  EXPECT_EQ(testing::ServerNameFromExtensionDump(server.Output()), "download.example.test");
+  client.Disconnect();
+  EXPECT_FALSE(client.Connected());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    VersionsAndCertificates, OpenSSLPeer,
+    ::testing::Values(PeerCase{"-tls1_2", "TLSv1.2", &Certificates::current, "Tls12SelfSigned"},
+                      PeerCase{"-tls1_2", "TLSv1.2", &Certificates::expired, "Tls12Expired"},
+                      PeerCase{"-tls1_2", "TLSv1.2", &Certificates::otherHost, "Tls12OtherHost"},
+                      PeerCase{"-tls1_3", "TLSv1.3", &Certificates::current, "Tls13SelfSigned"},
+                      PeerCase{"-tls1_3", "TLSv1.3", &Certificates::expired, "Tls13Expired"},
+                      PeerCase{"-tls1_3", "TLSv1.3", &Certificates::otherHost, "Tls13OtherHost"}),
+    [](const ::testing::TestParamInfo<PeerCase>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------- scripted TLS server
+
+std::unique_ptr<TIdTCPClient> ConnectTls(ScriptedServer& server, TIdSSLIOHandlerSocketOpenSSL& tls,
+                                         const std::string& uri = "",
+                                         const std::string& host = "127.0.0.1") {
+  server.Start();
+  tls.SetPassThrough(false);
+  tls.SetURIToCheck(uri);
+  auto client = std::make_unique<TIdTCPClient>();
+  client->SetIOHandler(&tls);
+  client->Connect(host, server.Port());
+  return client;
+}
+
+TEST(TlsServerName, AddressLiteralIsSentAsTheName) {
+  ScriptedServer server(TlsOptions(Certs().current));
+  server.Send("x\n").Close();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  LauncherSettings(tls);
+  auto client = ConnectTls(server, tls, "https://127.0.0.1:" + std::to_string(server.Port()) + "/");
+  EXPECT_EQ(tls.ReadLn(), "x");
+  server.Join();
+  EXPECT_EQ(server.ServerName(), "127.0.0.1");
+  EXPECT_EQ(server.Error(), "");
+}
+
+TEST(TlsServerName, HandlerHostWhenThereIsNoUri) {
+  ScriptedServer server(TlsOptions(Certs().current));
+  server.Send("x\n").Close();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  LauncherSettings(tls);
+  auto client = ConnectTls(server, tls, "", "localhost");
+  EXPECT_EQ(tls.ReadLn(), "x");
+  server.Join();
+  EXPECT_EQ(server.ServerName(), "localhost");
+}
+
+TEST(TlsVersions, TlsOnePointThreeOnlyServerIsReached) {
+  ScriptedServer server(TlsOptions(Certs().current, TLS1_3_VERSION, TLS1_3_VERSION));
+  server.Send("three\n").Close();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  LauncherSettings(tls);
+  auto client = ConnectTls(server, tls);
+  EXPECT_EQ(tls.ReadLn(), "three");
+  server.Join();
+  EXPECT_EQ(server.Protocol(), "TLSv1.3");
+}
+
+TEST(TlsVersions, FixedTlsOnePointTwoIsHeldToIt) {
+  ScriptedServer server(TlsOptions(Certs().current));
+  server.Send("two\n").Close();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  tls.SSLOptions().SetMethod(sslvTLSv1_2);
+  auto client = ConnectTls(server, tls);
+  EXPECT_EQ(tls.ReadLn(), "two");
+  server.Join();
+  EXPECT_EQ(server.Protocol(), "TLSv1.2");
+}
+
+TEST(TlsVersions, FixedTlsOnePointTwoFailsAgainstATlsOnePointThreeOnlyServer) {
+  ScriptedServer server(TlsOptions(Certs().current, TLS1_3_VERSION, TLS1_3_VERSION));
+  server.Start();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  tls.SSLOptions().SetMethod(sslvTLSv1_2);
+  tls.SetPassThrough(false);
+  TIdTCPClient client;
+  client.SetIOHandler(&tls);
+  try {
+    client.Connect("127.0.0.1", server.Port());
+    FAIL() << "connected";
+  } catch (const EIdOSSLUnderlyingCryptoError& e) {
+    EXPECT_TRUE(StartsWith(e.what(), "Error connecting with SSL.\r\nerror:")) << e.what();
+  }
+  EXPECT_FALSE(client.Connected());
+  EXPECT_EQ(tls.SSLSocket(), nullptr);
+  EXPECT_EQ(tls.SSLContext(), nullptr);
+}
+
+TEST(TlsVersions, EmptyVersionSetCannotHandshake) {
+  ScriptedServer server(TlsOptions(Certs().current));
+  server.Start();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  tls.SSLOptions().SetSSLVersions({});
+  tls.SetPassThrough(false);
+  TIdTCPClient client;
+  client.SetIOHandler(&tls);
+  // TLS 1.3 is outside the version set and stays; everything the set names is off.
+  ScriptedServer server12(TlsOptions(Certs().current, TLS1_2_VERSION, TLS1_2_VERSION));
+  server12.Start();
+  EXPECT_THROW(client.Connect("127.0.0.1", server12.Port()), EIdOpenSSLError);
+  EXPECT_FALSE(client.Connected());
+}
+
+TEST(TlsHandshakeFailures, ServerClosingMidHandshake) {
+  ScriptedServer server(TlsOptions(Certs().current));
+  server.NoHandshake().Expect(5).Close().NextConnection().Send("again\n").Close();
+  server.Start();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  LauncherSettings(tls);
+  tls.SetPassThrough(false);
+  TIdTCPClient client;
+  client.SetIOHandler(&tls);
+  try {
+    client.Connect("127.0.0.1", server.Port());
+    FAIL() << "connected";
+  } catch (const EIdOSSLConnectError& e) {
+    EXPECT_STREQ(e.what(),
+                 "Error connecting with SSL.\r\nEOF was observed that violates the protocol");
+    EXPECT_EQ(e.ErrorCode(), SSL_ERROR_SYSCALL);
+    EXPECT_EQ(e.RetCode(), 0);
+  }
+  EXPECT_FALSE(client.Connected());
+  // The handler connects again afterwards, with a fresh context.
+  client.Connect("127.0.0.1", server.Port());
+  EXPECT_EQ(tls.ReadLn(), "again");
+}
+
+TEST(TlsHandshakeFailures, RejectedCipherList) {
+  ScriptedServer server(TlsOptions(Certs().current));
+  server.Start();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  tls.SSLOptions().SetCipherList("NO-SUCH-CIPHER");
+  tls.SetPassThrough(false);
+  TIdTCPClient client;
+  client.SetIOHandler(&tls);
+  try {
+    client.Connect("127.0.0.1", server.Port());
+    FAIL() << "connected";
+  } catch (const EIdOSSLSettingCipherError& e) {
+    EXPECT_STREQ(e.what(), "SetCipher failed.");
+  }
+  EXPECT_FALSE(client.Connected());
+}
+
+TEST(TlsData, LinesAndStreamsThroughTheSession) {
+  ScriptedServer server(TlsOptions(Certs().current));
+  std::string body(300000, '\0');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 13 + 1);
+  server.ExpectUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\n\r\n").Send(body).Close();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  LauncherSettings(tls);
+  auto client = ConnectTls(server, tls);
+  tls.WriteBufferOpen();
+  tls.WriteLn("GET / HTTP/1.1");
+  tls.WriteLn();
+  tls.WriteBufferClose();
+  EXPECT_EQ(tls.ReadLn(), "HTTP/1.1 200 OK");
+  EXPECT_EQ(tls.ReadLn(), "");
+  TMemoryStream s;
+  tls.ReadStream(&s, static_cast<std::int64_t>(body.size()));
+  EXPECT_EQ(Text(s), body);
+  server.Join();
+  EXPECT_EQ(server.Received(), "GET / HTTP/1.1\r\n\r\n");
+}
+
+TEST(TlsData, EndWithoutCloseNotificationIsAnOrderlyEnd) {
+  ScriptedServer server(TlsOptions(Certs().current));
+  server.Send(std::string(50000, 'n')).CloseWithoutNotify();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  LauncherSettings(tls);
+  auto client = ConnectTls(server, tls);
+  TMemoryStream s;
+  EXPECT_NO_THROW(tls.ReadStream(&s, -1, true));
+  EXPECT_EQ(s.Size(), 50000);
+  EXPECT_FALSE(tls.Connected());
+}
+
+TEST(TlsData, DecryptedBytesHeldByTheSessionAreReadable) {
+  ScriptedServer server(TlsOptions(Certs().current));
+  server.Send("abcdefghijkl\n").Stall();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  LauncherSettings(tls);
+  auto client = ConnectTls(server, tls);
+  tls.SetRecvBufferSize(4);  // one record, several reads; the socket stays quiet
+  EXPECT_EQ(tls.ReadLn("\n", 3000), "abcdefghijkl");
+  EXPECT_FALSE(tls.ReadLnTimedout());
+  server.Release();
+}
+
+TEST(TlsPeerGone, ResetAfterTheHandshakeDoesNotKillTheProcess) {
+  ScriptedServer server(TlsOptions(Certs().current));
+  server.Reset();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  LauncherSettings(tls);
+  auto client = ConnectTls(server, tls);
+  server.Join();
+  std::string block(65536, 'w');
+  EXPECT_THROW(
+      {
+        for (int i = 0; i < 100; ++i) tls.Write(std::string_view(block));
+      },
+      EIdException);
+  EXPECT_THROW(tls.ReadLn(), EIdException);
+  client->Disconnect();  // sends nothing more into the reset connection
+  EXPECT_FALSE(client->Connected());
+}
+
+TEST(TlsPeerGone, CloseNotificationNeverGoesToAReusedDescriptor) {
+  ScriptedServer server(TlsOptions(Certs().current));
+  server.Send("bye\n").CloseWithoutNotify();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  LauncherSettings(tls);
+  auto client = ConnectTls(server, tls);
+  const int oldFd = tls.Binding()->Handle();
+  EXPECT_EQ(tls.ReadLn(), "bye");
+  EXPECT_THROW(tls.ReadLn(), EIdConnClosedGracefully);  // notices the end, closes the socket
+  EXPECT_FALSE(tls.BindingAllocated());
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  if (pair[0] != oldFd) {
+    close(pair[0]);
+    close(pair[1]);
+    GTEST_SKIP() << "the descriptor number was not reused";
+  }
+  tls.Close();  // frees the TLS session of the closed connection
+  pollfd p{pair[1], POLLIN, 0};
+  EXPECT_EQ(poll(&p, 1, 100), 0) << "TLS bytes were written to an unrelated descriptor";
+  close(pair[0]);
+  close(pair[1]);
+}
+
+TEST(TlsPassThrough, PlainConnectionThroughTheTlsHandler) {
+  ScriptedServer server;  // plain TCP
+  server.Send("plain\n").ExpectUntil("\r\n").Close();
+  server.Start();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  LauncherSettings(tls);
+  tls.SetPassThrough(true);
+  tls.SetURIToCheck("http://127.0.0.1/");
+  TIdTCPClient client;
+  client.SetIOHandler(&tls);
+  client.Connect("127.0.0.1", server.Port());
+  EXPECT_NE(tls.SSLContext(), nullptr);  // OpenSSL was made ready all the same
+  EXPECT_EQ(tls.SSLSocket(), nullptr);
+  EXPECT_EQ(tls.ReadLn(), "plain");
+  tls.WriteLn("back");
+  server.Join();
+  EXPECT_EQ(server.Received(), "back\r\n");
+}
+
+// ---------------------------------------------------------------- version settings
+
+TEST(SSLOptionsVersions, InitialValues) {
+  TIdSSLOptions o;
+  EXPECT_EQ(o.Method(), sslvTLSv1);
+  EXPECT_EQ(o.SSLVersions().Bits(), 8u);
+  EXPECT_EQ(o.Mode(), sslmUnassigned);
+  EXPECT_TRUE(o.VerifyMode().Empty());
+  EXPECT_EQ(kAllSSLVersions.Bits(), 61u);
+}
+
+TEST(SSLOptionsVersions, MethodSetsTheVersionSet) {
+  TIdSSLOptions o;
+  o.SetMethod(sslvTLSv1_2);
+  EXPECT_EQ(o.SSLVersions(), TIdSSLVersions{sslvTLSv1_2});
+  o.SetMethod(sslvSSLv23);
+  EXPECT_EQ(o.SSLVersions(), kAllSSLVersions);
+}
+
+TEST(SSLOptionsVersions, VersionSetSetsTheMethod) {
+  TIdSSLOptions o;
+  o.SetSSLVersions({sslvTLSv1_1});
+  EXPECT_EQ(o.Method(), sslvTLSv1_1);
+  o.SetSSLVersions({sslvTLSv1, sslvTLSv1_2});
+  EXPECT_EQ(o.Method(), sslvSSLv23);
+  EXPECT_EQ(o.SSLVersions(), (TIdSSLVersions{sslvTLSv1, sslvTLSv1_2}));
+  o.SetSSLVersions({});
+  EXPECT_EQ(o.Method(), sslvSSLv23);
+  EXPECT_TRUE(o.SSLVersions().Empty());
+  o.SetSSLVersions({sslvSSLv23, sslvTLSv1_2});
+  EXPECT_EQ(o.Method(), sslvSSLv23);
+  EXPECT_EQ(o.SSLVersions(), TIdSSLVersions{sslvTLSv1_2});
+}
+
+TEST(SSLOptionsVersions, TheLaterWriteDecides) {
+  TIdSSLOptions launcher;
+  launcher.SetMethod(sslvTLSv1_2);
+  launcher.SetSSLVersions({sslvSSLv23});
+  EXPECT_EQ(launcher.Method(), sslvSSLv23);
+  EXPECT_EQ(launcher.SSLVersions(), kAllSSLVersions);
+  launcher.SetMethod(sslvTLSv1_2);
+  EXPECT_EQ(launcher.SSLVersions(), TIdSSLVersions{sslvTLSv1_2});
+}
+
+TEST(SSLContextBuild, ModeMustBeSetBeforeSelectingAMethod) {
+  TIdSSLContext context;
+  context.Mode = sslmUnassigned;
+  context.Method = sslvSSLv2;  // no such method in this library
+  try {
+    context.InitContext(sslCtxClient);  // the client mode is filled in first
+    FAIL() << "built";
+  } catch (const EIdOSSLGetMethodError& e) {
+    EXPECT_STREQ(e.what(), "Error getting SSL method.");
+  }
+  EXPECT_EQ(context.Mode, sslmClient);
+}
+
+TEST(SSLContextBuild, DefaultContextVerifiesNothingAndKeepsTheCipherList) {
+  TIdSSLContext context;
+  context.Method = sslvSSLv23;
+  context.SSLVersions = kAllSSLVersions;
+  context.InitContext(sslCtxClient);
+  ASSERT_NE(context.Context(), nullptr);
+  EXPECT_EQ(SSL_CTX_get_verify_mode(context.Context()), SSL_VERIFY_NONE);
+  EXPECT_NE(SSL_CTX_get_options(context.Context()) & SSL_OP_IGNORE_UNEXPECTED_EOF, 0u);
+  EXPECT_EQ(SSL_CTX_get_options(context.Context()) & SSL_OP_NO_TLSv1_3, 0u);
+  EXPECT_NE(SSL_CTX_get_mode(context.Context()) & SSL_MODE_AUTO_RETRY, 0u);
+}
+
+TEST(SSLContextBuild, VersionsOutsideTheSetAreSwitchedOff) {
+  TIdSSLContext context;
+  context.Method = sslvSSLv23;
+  context.SSLVersions = {sslvTLSv1, sslvTLSv1_2};
+  context.InitContext(sslCtxClient);
+  std::uint64_t options = SSL_CTX_get_options(context.Context());
+  EXPECT_NE(options & SSL_OP_NO_TLSv1_1, 0u);
+  EXPECT_EQ(options & SSL_OP_NO_TLSv1, 0u);
+  EXPECT_EQ(options & SSL_OP_NO_TLSv1_2, 0u);
+}
+
+// ---------------------------------------------------------------- binding
+
+TEST(OpenSSLBinding, StartUpRunsOnce) {
+  ASSERT_TRUE(EnsureOpenSSLReady());
+  int count = OpenSSLStartupCount();
+  EXPECT_TRUE(EnsureOpenSSLReady());
+  EXPECT_EQ(OpenSSLStartupCount(), count);
+  EXPECT_TRUE(IsOpenSSLReady());
+}
+
+TEST(OpenSSLBinding, SyscallWithEmptyQueueAndZeroResultIsAnEofViolation) {
+  ERR_clear_error();
+  try {
+    EIdOpenSSLAPISSLError::RaiseExceptionCode<EIdOSSLConnectError>(SSL_ERROR_SYSCALL, 0,
+                                                                   "Error connecting with SSL.");
+    FAIL();
+  } catch (const EIdOSSLConnectError& e) {
+    EXPECT_STREQ(e.what(),
+                 "Error connecting with SSL.\r\nEOF was observed that violates the protocol");
+    EXPECT_EQ(e.ErrorCode(), SSL_ERROR_SYSCALL);
+    EXPECT_EQ(e.RetCode(), 0);
+  }
+  try {
+    EIdOpenSSLAPISSLError::RaiseExceptionCode(SSL_ERROR_SYSCALL, 0, "");
+    FAIL();
+  } catch (const EIdOpenSSLAPISSLError& e) {
+    EXPECT_STREQ(e.what(), "EOF was observed that violates the protocol");
+  }
+}
+
+TEST(OpenSSLBinding, SyscallWithSocketFailureRaisesTheSocketError) {
+  ERR_clear_error();
+  TIdStack::WSSetLastError(10054);
+  try {
+    EIdOpenSSLAPISSLError::RaiseExceptionCode(SSL_ERROR_SYSCALL, -1, "x");
+    FAIL();
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.LastError(), 10054);
+  }
+}
+
+TEST(OpenSSLBinding, SslErrorRaisesTheUnderlyingCryptoError) {
+  ERR_clear_error();
+  ERR_raise(ERR_LIB_SSL, SSL_R_UNEXPECTED_EOF_WHILE_READING);
+  std::uint32_t code = static_cast<std::uint32_t>(ERR_peek_error());
+  try {
+    EIdOpenSSLAPISSLError::RaiseExceptionCode<EIdOSSLConnectError>(SSL_ERROR_SSL, -1,
+                                                                   "Error connecting with SSL.");
+    FAIL();
+  } catch (const EIdOSSLUnderlyingCryptoError& e) {
+    EXPECT_EQ(std::string(e.what()), "Error connecting with SSL.\r\n" + OpenSSLErrorText(code));
+    EXPECT_EQ(e.ErrorCode(), code);
+  }
+  EXPECT_EQ(ERR_peek_error(), 0u);  // taken off the queue
+}
+
+TEST(OpenSSLBinding, OtherErrorsCarryOpenSSLsTextForTheCode) {
+  try {
+    EIdOpenSSLAPISSLError::RaiseExceptionCode(SSL_ERROR_WANT_READ, -1, "");
+    FAIL();
+  } catch (const EIdOpenSSLAPISSLError& e) {
+    EXPECT_EQ(std::string(e.what()), OpenSSLErrorText(SSL_ERROR_WANT_READ));
+    EXPECT_EQ(e.ErrorCode(), SSL_ERROR_WANT_READ);
+    EXPECT_EQ(e.RetCode(), -1);
+  }
+  try {
+    EIdOpenSSLAPICryptoError::RaiseExceptionCode(0, "");
+    FAIL();
+  } catch (const EIdOpenSSLAPICryptoError& e) {
+    EXPECT_EQ(std::string(e.what()), OpenSSLErrorText(0));
+  }
+}
+
+TEST(OpenSSLBinding, ErrorTextIsAtMostOneHundredSixtyCharacters) {
+  static const std::string longReason(300, 'r');
+  static ERR_STRING_DATA strings[] = {{0, nullptr}, {0, nullptr}};
+  int lib = ERR_get_next_error_library();
+  strings[0].error = ERR_PACK(lib, 0, 1);
+  strings[0].string = longReason.c_str();
+  ERR_load_strings(lib, strings);
+  std::string text = OpenSSLErrorText(static_cast<std::uint32_t>(ERR_PACK(lib, 0, 1)));
+  // Whatever OpenSSL makes of a text that does not fit, no more than 160
+  // characters come back.
+  EXPECT_FALSE(text.empty());
+  EXPECT_LE(text.size(), 160u);
+  EXPECT_NE(OpenSSLErrorText(SSL_ERROR_SSL).find("error:"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vto

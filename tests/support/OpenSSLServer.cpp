@@ -1,0 +1,99 @@
+#include "OpenSSLServer.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace vto::testing {
+
+OpenSSLServer::OpenSSLServer(const std::vector<std::string>& arguments, const std::string& logFile)
+    : logFile_(logFile) {
+  std::vector<std::string> args = {"openssl", "s_server", "-accept", "127.0.0.1:0"};
+  args.insert(args.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, logFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  int rc = posix_spawnp(&pid_, "openssl", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("cannot start openssl s_server");
+  for (int i = 0; i < 200 && port_ == 0; ++i) {
+    std::string out = Output();
+    std::size_t at = out.find("ACCEPT ");
+    std::size_t end = at == std::string::npos ? at : out.find('\n', at);
+    if (end != std::string::npos) {
+      std::size_t colon = out.rfind(':', end);
+      port_ = static_cast<std::uint16_t>(std::stoi(out.substr(colon + 1, end - colon - 1)));
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  if (port_ == 0) throw std::runtime_error("openssl s_server did not start: " + Output());
+}
+
+OpenSSLServer::~OpenSSLServer() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+}
+
+std::string OpenSSLServer::Output() const {
+  std::ifstream in(logFile_, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool OpenSSLServer::WaitForOutput(const std::string& text, int milliseconds) const {
+  for (int waited = 0; waited <= milliseconds; waited += 25) {
+    if (Output().find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  return false;
+}
+
+std::string ServerNameFromExtensionDump(const std::string& output) {
+  std::size_t at = output.find("TLS client extension \"server name\"");
+  if (at == std::string::npos) return std::string();
+  // Lines "0000 - 00 11 00 00 0e 6d ...   ascii" until the next non-dump line.
+  std::string bytes;
+  std::istringstream lines(output.substr(output.find('\n', at) + 1));
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.size() < 7 || line.compare(4, 3, " - ") != 0) break;
+    std::string hex = line.substr(7, 48);
+    for (std::size_t i = 0; i + 1 < hex.size(); ++i) {
+      if (std::isxdigit(static_cast<unsigned char>(hex[i])) &&
+          std::isxdigit(static_cast<unsigned char>(hex[i + 1]))) {
+        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+        ++i;
+      }
+    }
+  }
+  // list length (2), name type (1), name length (2), name
+  if (bytes.size() < 5) return std::string();
+  std::size_t length =
+      (static_cast<unsigned char>(bytes[3]) << 8) | static_cast<unsigned char>(bytes[4]);
+  return bytes.substr(5, length);
+}
+
+}  // namespace vto::testing

@@ -1,0 +1,36 @@
+// "openssl s_server" started by a test on 127.0.0.1 with a port the system
+// picks; its output (both streams) goes to a log the test can read.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vto::testing {
+
+class OpenSSLServer {
+ public:
+  // arguments after "s_server -accept 127.0.0.1:0", e.g. {"-cert", c, "-key", k, "-tls1_2"}.
+  OpenSSLServer(const std::vector<std::string>& arguments, const std::string& logFile);
+  ~OpenSSLServer();
+  OpenSSLServer(const OpenSSLServer&) = delete;
+  OpenSSLServer& operator=(const OpenSSLServer&) = delete;
+
+  std::uint16_t Port() const { return port_; }
+  std::string Output() const;
+  // Waits up to the time given for text to appear in the output.
+  bool WaitForOutput(const std::string& text, int milliseconds) const;
+
+ private:
+  pid_t pid_ = -1;
+  std::string logFile_;
+  std::uint16_t port_ = 0;
+};
+
+// The server name found in s_server's "-tlsextdebug" dump of the client's
+// server name extension, or empty.
+std::string ServerNameFromExtensionDump(const std::string& output);
+
+}  // namespace vto::testing
