@@ -145,7 +145,7 @@ TMemoryStream::~TMemoryStream() {
 }
 
 char* TMemoryStream::Realloc(std::int32_t& NewCapacity) {
-  if (NewCapacity < 0) throw EStreamError(kOutOfMemory);
+  if (NewCapacity < 0) throw EStreamError("Invalid memory stream capacity");
   if (NewCapacity > 0 && NewCapacity != FSize) {
     std::int64_t rounded = (static_cast<std::int64_t>(NewCapacity) + (kMemoryDelta - 1)) &
                            ~static_cast<std::int64_t>(kMemoryDelta - 1);
@@ -194,7 +194,8 @@ std::int32_t TMemoryStream::Write(const void* Buffer, std::int32_t Count) {
 }
 
 void TMemoryStream::SetSize(std::int64_t NewSize) {
-  if (NewSize < 0 || NewSize > kMaxSize) throw EStreamError(kOutOfMemory);
+  if (NewSize < 0) throw EStreamError("Invalid memory stream size");
+  if (NewSize > kMaxSize) throw EStreamError(kOutOfMemory);
   const std::int32_t old = FSize;
   const auto n = static_cast<std::int32_t>(NewSize);
   SetCapacity(n);
