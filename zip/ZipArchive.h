@@ -130,6 +130,8 @@ class TZipArchive {
   std::vector<std::string> Comment() const;
   bool IsDirty() const { return FIsDirty; }
   bool HasBadEntries() const { return FHasBadEntries; }
+  // Set while several changes are collected before one write; FastSave writes at once.
+  bool BatchMode() const { return FBatchMode; }
 
  private:
   void ParseZip();

@@ -308,6 +308,22 @@ TEST(ZipWriter, DamagedDirectoryCountsAsNoArchive) {
   EXPECT_FALSE(archive.IsZipFile());
 }
 
+TEST(ZipWriter, FindsTheEndRecordBehindAnyCommentLength) {
+  // Small archives whose comment pushes the end record out of the last 256 bytes,
+  // and the longest comment there can be.
+  for (std::size_t length : {300u, 900u, 5000u, 65535u}) {
+    SCOPED_TRACE(length);
+    const std::string bytes = BuildArchive({RawEntry::Stored("a", "x")}, std::string(length, 'c'));
+    TMemoryStream s;
+    s.WriteBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    TZipArchive archive;
+    archive.Open(s);
+    EXPECT_TRUE(archive.IsZipFile());
+    EXPECT_EQ(archive.Entries().Count(), 1);
+    EXPECT_EQ(archive.EndOfCentralDirPos(), static_cast<std::int64_t>(bytes.size() - length - 22));
+  }
+}
+
 TEST(ZipWriter, ReadsEntriesOfAnExistingArchive) {
   RawEntry e = RawEntry::Stored("dir/", "");
   e.attributes = 0x10;
