@@ -14,8 +14,8 @@ std::size_t Naive(const FoldTable& f, const std::string& hay, const std::string&
                   std::size_t from) {
   for (std::size_t i = from; i + pat.size() <= hay.size(); ++i) {
     std::size_t k = 0;
-    while (k < pat.size() && f[static_cast<unsigned char>(hay[i + k])] ==
-                                 f[static_cast<unsigned char>(pat[k])])
+    while (k < pat.size() &&
+           f[static_cast<unsigned char>(hay[i + k])] == f[static_cast<unsigned char>(pat[k])])
       ++k;
     if (k == pat.size()) return i;
   }
