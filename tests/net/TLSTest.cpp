@@ -320,6 +320,20 @@ TEST(TlsPeerGone, ResetAfterTheHandshakeDoesNotKillTheProcess) {
   EXPECT_FALSE(client->Connected());
 }
 
+TEST(TlsPeerGone, ResetNoticedByAReadThenClosing) {
+  // The read takes the reset; closing then sends the close notification into
+  // a connection that is gone, which must fail quietly.
+  ScriptedServer server(TlsOptions(Certs().current));
+  server.Reset();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  LauncherSettings(tls);
+  auto client = ConnectTls(server, tls);
+  server.Join();
+  EXPECT_THROW(tls.ReadLn(), EIdException);
+  client->Disconnect();
+  EXPECT_FALSE(client->Connected());
+}
+
 TEST(TlsPeerGone, CloseNotificationNeverGoesToAReusedDescriptor) {
   ScriptedServer server(TlsOptions(Certs().current));
   server.Send("bye\n").CloseWithoutNotify();
