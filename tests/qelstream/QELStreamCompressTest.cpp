@@ -68,6 +68,58 @@ class WriteRecorder : public TMemoryStream {
   std::vector<std::int32_t> writes;
 };
 
+std::string Hex(const std::string& hex) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+// Level-6 zlib streams of the shared peer vectors (RFC 1950; classic zlib output).
+TEST(ZPeerVectors, ExactStreams) {
+  const std::pair<std::string, std::string> vectors[] = {
+      {"", "789c030000000001"},
+      {"a", "789c4b040000620062"},
+      {"abc", "789c4b4c4a0600024d0127"},
+      {"hello", "789ccb48cdc9c90700062c0215"},
+      {"hello, hello!", "789ccb48cdc9c9d751c800518a0021700496"},
+      {"The quick brown fox jumps over the lazy dog",
+       "789c0bc94855282ccd4cce56482aca2fcf5348cbaf50c82acd2d2856c82f4b2d5228014ae72456552aa4e4a70"
+       "3005bdc0fda"},
+      {std::string(1000, 'a'), "789c4b4c1c05a360140c770000f9d87af8"},
+  };
+  for (const auto& [plain, hex] : vectors) {
+    EXPECT_EQ(Compressed(plain), Hex(hex)) << plain.substr(0, 20);
+    TQELMemoryStream s;
+    Fill(s, Hex(hex));
+    s.Uncompress();
+    EXPECT_EQ(Bytes(s), plain);
+  }
+}
+
+TEST(ZPeerVectors, NegativeAndEdgeStreams) {
+  const std::string unchanged[] = {
+      "789c4b4c4a0600024d0128",                              // wrong Adler byte
+      "789d4b4c4a0600024d0127",                              // wrong header check
+      "1f8b08000000000002ffcb48cdc9c9070086a6103605000000",  // gzip member
+      "4b4c4a0600",                                          // raw DEFLATE
+  };
+  for (const auto& hex : unchanged) {
+    TQELMemoryStream s;
+    Fill(s, Hex(hex));
+    s.Uncompress();
+    EXPECT_EQ(Bytes(s), Hex(hex)) << hex;
+    EXPECT_EQ(s.Position(), 0);
+  }
+  TQELMemoryStream s;
+  Fill(s, Hex("789c4b4c4a0600"));  // no checksum: what could be inflated
+  s.Uncompress();
+  EXPECT_EQ(Bytes(s), "abc");
+  Fill(s, Hex("789c4b4c4a0600024d0127ff"));  // a byte behind the stream is dropped
+  s.Uncompress();
+  EXPECT_EQ(Bytes(s), "abc");
+}
+
 TEST(ZCompress, EmptyStream) {
   TQELMemoryStream s;
   s.Compress();

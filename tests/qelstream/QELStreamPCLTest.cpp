@@ -39,6 +39,42 @@ TEST(PCLOrientation, LandscapeAndNone) {
   EXPECT_EQ(empty.Position(), 5);
 }
 
+// Legal PCL that the byte patterns do not see (combined and reverse forms).
+TEST(PCLOrientation, CombinedAndReverseFormsAreNotRecognised) {
+  TQELMemoryStream s;
+  Fill(s, "\033&l3a1o8D");  // landscape as the second item of a combined group
+  EXPECT_EQ(s.GetOrientation(), NoOrientation);
+  Fill(s, "\033&l1o2A");  // first item of a combined group
+  EXPECT_EQ(s.GetOrientation(), pgLandscape);
+  Fill(s, "\033&l3O\033&l+1O");
+  EXPECT_EQ(s.GetOrientation(), NoOrientation);
+}
+
+TEST(PCLMacro, TypicalDriverStreamLosesEverythingUpToTheJobEndDelete) {
+  // Definition, overlay enable, pages, then the delete at job end: the cut goes
+  // from the first ID command to that delete.
+  const std::string job =
+      "\033E\033&f5Y\033&f0Xform\033&f1X\033&f5Y\033&f4Xpage1\fpage2\f"
+      "\033&f5Y\033&f8X\033E";
+  TQELMemoryStream s;
+  Fill(s, job);
+  EXPECT_EQ(s.RemovePCLMacro(5),
+            "\033&f5Y\033&f0Xform\033&f1X\033&f5Y\033&f4Xpage1\fpage2\f\033&f5Y\033&f8X");
+  EXPECT_EQ(Bytes(s), "\033E\033E");
+}
+
+TEST(PCLMacro, DeleteOfAnotherIdAndCombinedDelete) {
+  TQELMemoryStream s;
+  // The delete command after the ID belongs to macro 7; it is taken all the same.
+  Fill(s, "\033&f5Yx\033&f7Y\033&f8Xy");
+  EXPECT_EQ(s.RemovePCLMacro(5), "\033&f5Yx\033&f7Y\033&f8X");
+  EXPECT_EQ(Bytes(s), "y");
+  // Select and delete combined in one group hold no separate delete command.
+  Fill(s, "\033&f5y8X");
+  EXPECT_EQ(s.RemovePCLMacro(5), "");
+  EXPECT_EQ(Bytes(s), "\033&f5y8X");
+}
+
 const std::string kMacroData = "A\033&f5Y\033&f0Xbody\033&f1X\033&f8XB";
 
 TEST(PCLMacro, RemovesFromTheIdToTheDeleteCommand) {
