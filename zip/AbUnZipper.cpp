@@ -313,20 +313,32 @@ void TAbZipArchive::Load() {
       FTotalEntries > (directory_limit - FDirectoryOffset) / TCentralDirectoryFile::kSize) {
     throw EAbZipInvalid();
   }
-  std::string dir(static_cast<std::size_t>(directory_limit - FDirectoryOffset), '\0');
-  file.ReadExactAt(FDirectoryOffset, dir.data(), dir.size());
-  const auto* d = reinterpret_cast<const unsigned char*>(dir.data());
+  // Read in blocks as the headers go: what the end record claims is never allocated.
+  std::string dir;
+  std::uint64_t dir_pos = FDirectoryOffset;  // file offset of dir[0]
   std::size_t at = 0;
+  auto need = [&](std::size_t count) {
+    if (dir.size() - at >= count) return;
+    if (count > directory_limit - (dir_pos + at)) throw EAbZipInvalid();
+    dir.erase(0, at);
+    dir_pos += at;
+    at = 0;
+    const std::size_t want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(std::max<std::size_t>(count, kIoChunk), directory_limit - dir_pos));
+    const std::size_t have = dir.size();
+    dir.resize(want);
+    file.ReadExactAt(dir_pos + have, dir.data() + have, want - have);
+  };
   FItems.clear();
-  FItems.reserve(static_cast<std::size_t>(FTotalEntries));
   for (std::uint64_t n = 0; n < FTotalEntries; ++n) {
-    if (dir.size() - at < TCentralDirectoryFile::kSize) throw EAbZipInvalid();
-    const TCentralDirectoryFile h = TCentralDirectoryFile::Unpack(d + at);
+    need(TCentralDirectoryFile::kSize);
+    const TCentralDirectoryFile h =
+        TCentralDirectoryFile::Unpack(reinterpret_cast<const unsigned char*>(dir.data()) + at);
     if (h.CentralFileHeaderSignature != kCentralFileHeaderSignature) throw EAbZipInvalid();
     at += TCentralDirectoryFile::kSize;
     const std::size_t var =
         std::size_t{h.FilenameLength} + h.ExtraFieldLength + h.FileCommentLength;
-    if (dir.size() - at < var) throw EAbZipInvalid();
+    need(var);
     TAbZipItem item;
     item.FVersionMadeBy = h.VersionMadeBy;
     item.FVersionNeededToExtract = h.VersionNeededToExtract;
@@ -460,12 +472,11 @@ struct InflateGuard {
 
 }  // namespace
 
-std::string TAbZipArchive::ItemPath(const TAbZipItem& Item) const {
+std::string TAbZipArchive::RelativeItemPath(const TAbZipItem& Item) const {
   const bool restore = FExtractOptions.Contains(eoRestorePath);
   if (Item.IsDirectory()) {
     if (!restore || !FExtractOptions.Contains(eoCreateDirs)) return {};
-    const std::string relative = SafeRelativePath(Item.FileName());
-    return relative.empty() ? std::string() : JoinPath(FBaseDirectory, relative);
+    return SafeRelativePath(Item.FileName());
   }
   std::string relative;
   if (restore) {
@@ -478,22 +489,48 @@ std::string TAbZipArchive::ItemPath(const TAbZipItem& Item) const {
       relative.find('\0') != std::string::npos) {
     throw EAbBadFileName(Item.FileName());
   }
-  return JoinPath(FBaseDirectory, relative);
+  return relative;
+}
+
+std::string TAbZipArchive::ItemPath(const TAbZipItem& Item) const {
+  const std::string relative = RelativeItemPath(Item);
+  return relative.empty() ? std::string() : JoinPath(FBaseDirectory, relative);
+}
+
+// The base folder (created when missing and allowed), then each folder of relative below
+// it. Below the base folder nothing is followed: a part that exists as anything but a
+// real folder (a link above all) makes the item fail.
+void TAbZipArchive::PrepareFolders(const std::string& RelativeFolder) const {
+  const bool create = FExtractOptions.Contains(eoCreateDirs);
+  if (create && !ForceFolders(FBaseDirectory)) {
+    throw EFCreateError("Cannot create folder \"" + FBaseDirectory + "\"");
+  }
+  std::string path = FBaseDirectory;
+  std::size_t start = 0;
+  while (start < RelativeFolder.size()) {
+    auto end = RelativeFolder.find('/', start);
+    if (end == std::string::npos) end = RelativeFolder.size();
+    path = JoinPath(path, RelativeFolder.substr(start, end - start));
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0) {
+      if (!S_ISDIR(st.st_mode)) throw EAbBadFileName(path);
+    } else if (!create || ::mkdir(path.c_str(), 0777) != 0) {
+      throw EFCreateError("Cannot create folder \"" + path + "\": " + ErrnoText(errno));
+    }
+    start = end + 1;
+  }
 }
 
 void TAbZipArchive::ExtractItem(TAbZipItem& Item) {
-  const std::string path = ItemPath(Item);
-  if (path.empty()) return;  // a folder entry
+  const std::string relative = RelativeItemPath(Item);
+  if (relative.empty()) return;  // a folder entry
   if (Item.IsDirectory()) {
-    if (!ForceFolders(path)) throw EFCreateError("Cannot create folder \"" + path + "\"");
+    PrepareFolders(relative);
     return;
   }
-  const auto slash = path.find_last_of('/');
-  if (slash != std::string::npos && slash > 0 && FExtractOptions.Contains(eoCreateDirs)) {
-    const std::string folder = path.substr(0, slash);
-    if (!ForceFolders(folder)) throw EFCreateError("Cannot create folder \"" + folder + "\"");
-  }
-  ExtractItemTo(Item, path);
+  const auto slash = relative.find_last_of('/');
+  PrepareFolders(slash == std::string::npos ? std::string() : relative.substr(0, slash));
+  ExtractItemTo(Item, JoinPath(FBaseDirectory, relative));
 }
 
 void TAbZipArchive::ExtractItemTo(TAbZipItem& Item, const std::string& Path) {

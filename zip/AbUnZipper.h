@@ -194,6 +194,8 @@ class TAbZipArchive {
 
  private:
   void Load();
+  std::string RelativeItemPath(const TAbZipItem& Item) const;
+  void PrepareFolders(const std::string& RelativeFolder) const;
   void ExtractItemTo(TAbZipItem& Item, const std::string& Path);
   void ReportFailure(TAbZipItem& Item, const Exception& Error);
 
