@@ -27,7 +27,21 @@ std::string TextToCharsetBytes(std::string_view AText, std::string_view ACharset
   return out;
 }
 
-TIdAuthentication::TIdAuthentication() = default;
+TIdAuthentication::TIdAuthentication() {
+  // The list never wraps (HTTP quoting), so folding would only cut the trailing
+  // blanks of a value: a password keeps them.
+  FParams.SetFoldLines(false);
+}
+
+std::string TIdAuthentication::ParamText(std::string_view AName) const {
+  const std::int32_t i = FParams.IndexOfName(AName);
+  if (i < 0) return {};
+  const std::string_view line = FParams.Strings(i);
+  const std::string_view rest = line.substr(AName.size());
+  const std::string& sep = FParams.NameValueSeparator();
+  if (rest.substr(0, sep.size()) == sep) return std::string(rest.substr(sep.size()));
+  return FParams.ValueFromIndex(i);
+}
 TIdAuthentication::~TIdAuthentication() = default;
 
 void TIdAuthentication::SetUsername(std::string_view AValue) {

@@ -22,8 +22,9 @@ class TIdAuthentication {
   // Stored as the "Username" and "Password" values of Params.
   virtual void SetUsername(std::string_view AValue);
   virtual void SetPassword(std::string_view AValue);
-  std::string Username() const { return FParams.Values("Username"); }
-  std::string Password() const { return FParams.Values("Password"); }
+  // As written, leading and trailing blanks included.
+  std::string Username() const { return ParamText("Username"); }
+  std::string Password() const { return ParamText("Password"); }
   virtual void Reset() { FCurrentStep = 0; }
   virtual void SetRequest(std::string_view AMethod, std::string_view AURI);
   // The value of the "Authorization" line.
@@ -42,6 +43,8 @@ class TIdAuthentication {
  protected:
   // The step decision.
   virtual TIdAuthWhatsNext DoNext() = 0;
+  // The text after "name: " of a parameter line, exactly as it was written.
+  std::string ParamText(std::string_view AName) const;
 
   std::int32_t FCurrentStep = 0;
   TIdHeaderList FParams{QuoteHTTP};

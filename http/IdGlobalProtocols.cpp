@@ -209,7 +209,14 @@ TDateTime ParseOtherForms(std::string s) {
     }
     rest = TrimLeftView(rest);
   }
-  const int day = StrToIntDef(dayText, 1);
+  // A field that is no number takes its default; one that is a number beyond any
+  // range makes the date impossible rather than taking the default.
+  auto field = [](std::string_view text, int def) {
+    std::int32_t v;
+    if (TryStrToInt32(text, v)) return static_cast<int>(v);
+    return IsIntegerText(text) ? -1 : def;
+  };
+  const int day = field(dayText, 1);
   const int month = MonthNumber(monthText);
 
   std::string_view yearText = FetchView(rest, " ");
@@ -250,12 +257,12 @@ TDateTime ParseOtherForms(std::string s) {
   int hour = 0, minute = 0, second = 0;
   if (rest.find(tdelim) != std::string_view::npos) {
     std::string_view timeWord = FetchView(rest, " ");
-    hour = StrToIntDef(FetchView(timeWord, tdelim), 0);
-    minute = StrToIntDef(FetchView(timeWord, tdelim), 0);
-    second = StrToIntDef(timeWord, 0);
+    hour = field(FetchView(timeWord, tdelim), 0);
+    minute = field(FetchView(timeWord, tdelim), 0);
+    second = field(timeWord, 0);
   }
   if (am && hour == 12) hour = 0;
-  if (pm && hour < 12) hour += 12;
+  if (pm && hour >= 0 && hour < 12) hour += 12;
   const auto r = Compose(year, month, day, hour, minute, second, 0, TrimLeftView(rest));
   return r ? *r : 0;
 }

@@ -46,6 +46,27 @@ bool TryStrToInt64(std::string_view s, std::int64_t& value) {
   return true;
 }
 
+bool IsIntegerText(std::string_view s) {
+  std::size_t i = 0;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+  bool hex = false;
+  if (i < s.size() && (s[i] == '$' || s[i] == 'x' || s[i] == 'X')) {
+    hex = true;
+    ++i;
+  } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i >= s.size()) return false;
+  for (; i < s.size(); ++i) {
+    const char c = s[i];
+    const bool digit =
+        (c >= '0' && c <= '9') || (hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
+    if (!digit) return false;
+  }
+  return true;
+}
+
 bool TryStrToInt32(std::string_view s, std::int32_t& value) {
   std::int64_t v;
   if (!TryStrToInt64(s, v) || v < std::numeric_limits<std::int32_t>::min() ||

@@ -55,6 +55,9 @@ inline std::string_view FetchView(std::string_view& T, std::string_view D) {
 // else may stand in the text; a value beyond the 64-bit range is no number.
 bool TryStrToInt64(std::string_view s, std::int64_t& value);
 bool TryStrToInt32(std::string_view s, std::int32_t& value);
+// The same syntax without the range check: whether the text is written as an
+// integer at all.
+bool IsIntegerText(std::string_view s);
 inline std::int64_t StrToInt64Def(std::string_view s, std::int64_t def) {
   std::int64_t v;
   return TryStrToInt64(s, v) ? v : def;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -79,6 +80,15 @@ TEST(RequestHeaders, BasicCredentialsAndCharsets) {
   EXPECT_EQ(r.Authentication()->Username(), "Aladdin");
   EXPECT_EQ(r.Authentication()->Password(), "open sesame");
 
+  // Blanks around a password are part of it.
+  TIdHTTPRequest spaced;
+  spaced.SetBasicAuthentication(true);
+  spaced.SetUsername(" u");
+  spaced.SetPassword("pw  ");
+  spaced.SetHeaders();
+  EXPECT_EQ(spaced.RawHeaders().Values("Authorization"), "Basic IHU6cHcgIA==");
+  EXPECT_EQ(spaced.Authentication()->Password(), "pw  ");
+
   TIdBasicAuthentication b;
   b.SetUsername("\xC3\xA9");                    // U+00E9
   EXPECT_EQ(b.Authentication(), "Basic 6To=");  // one byte per character
@@ -89,6 +99,38 @@ TEST(RequestHeaders, BasicCredentialsAndCharsets) {
   EXPECT_EQ(b.Authentication(), "Basic rDo=");
   b.SetCharset("us-ascii");
   EXPECT_EQ(b.Authentication(), "Basic Pzo=");  // "?:"
+}
+
+// An independent encoder: coreutils base64.
+TEST(RequestHeaders, BasicValueAgreesWithCoreutilsBase64) {
+  if (std::system("base64 --version >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "base64 is not installed";
+  std::mt19937 rng(31);
+  const std::string file = ::testing::TempDir() + "/http_basic_credentials";
+  for (int round = 0; round < 40; ++round) {
+    std::string user, password;
+    for (int n = rng() % 12; n > 0; --n) user.push_back(static_cast<char>('!' + rng() % 94));
+    if (user.find(':') != std::string::npos) user.erase(user.find(':'));
+    for (int n = rng() % 20; n > 0; --n) password.push_back(static_cast<char>(' ' + rng() % 95));
+    TIdHTTPRequest r;
+    r.SetBasicAuthentication(true);
+    r.SetUsername(user);
+    r.SetPassword(password);
+    r.SetHeaders();
+    {
+      std::ofstream out(file, std::ios::binary);
+      out << user << ":" << password;
+    }
+    FILE* p = popen(("base64 -w0 " + file).c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string encoded;
+    char buf[256];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) encoded.append(buf, n);
+    ASSERT_EQ(pclose(p), 0);
+    EXPECT_EQ(r.RawHeaders().Values("Authorization"), "Basic " + encoded)
+        << user << ":" << password;
+  }
 }
 
 TEST(RequestHeaders, CustomAuthenticationObjectAndEmptyValue) {
