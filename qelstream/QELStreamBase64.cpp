@@ -83,18 +83,19 @@ std::string EncodeBase64(std::string_view data) {
 
 std::string DecodeBase64Lines(std::string_view data) {
   const ValueTable& v = LineValues();
-  std::string out;
-  out.reserve(data.size() / 4 * 3 + 3);
+  // Lines never hold more than the data, so this block holds every line's output.
+  std::string out(data.size() / 4 * 3, '\0');
+  std::size_t used = 0;
   qel::ForEachLine(data, [&](std::string_view line) {
     const std::size_t groups = line.size() / 4;
     if (groups == 0) return;  // 1 to 3 characters contribute nothing
-    const std::size_t start = out.size();
-    out.resize(start + 3 * groups);
-    char* o = out.data() + start;
+    char* o = out.data() + used;
     for (std::size_t g = 0; g < groups; ++g) DecodeGroup(v, line.data() + 4 * g, o + 3 * g);
+    used += 3 * groups;
     const std::size_t last = 4 * groups - 1;  // the last decoded character
-    if (line[last] == '=') out.resize(out.size() - (line[last - 1] == '=' ? 2 : 1));
+    if (line[last] == '=') used -= line[last - 1] == '=' ? 2 : 1;
   });
+  out.resize(used);
   return out;
 }
 
