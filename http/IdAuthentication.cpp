@@ -6,6 +6,8 @@
 
 namespace vto {
 
+using namespace http_text;
+
 std::string TextToCharsetBytes(std::string_view AText, std::string_view ACharset) {
   const std::string_view cs = TrimView(ACharset);
   if (SameTextAscii(cs, "utf-8") || SameTextAscii(cs, "utf8")) {

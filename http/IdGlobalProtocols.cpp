@@ -9,6 +9,8 @@
 
 namespace vto {
 
+using namespace http_text;
+
 namespace {
 
 struct ZoneRow {

@@ -7,6 +7,8 @@
 
 namespace vto {
 
+using namespace http_text;
+
 namespace {
 
 void SetIfNotEmpty(TIdHeaderList& AList, std::string_view AName, std::string_view AValue) {

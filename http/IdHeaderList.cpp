@@ -4,6 +4,8 @@
 
 namespace vto {
 
+using namespace http_text;
+
 namespace {
 
 constexpr auto npos = std::string_view::npos;

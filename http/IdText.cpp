@@ -4,7 +4,7 @@
 
 #include "TextCodec.h"
 
-namespace vto {
+namespace vto::http_text {
 
 bool TryStrToInt64(std::string_view s, std::int64_t& value) {
   std::size_t i = 0;
@@ -89,4 +89,4 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
-}  // namespace vto
+}  // namespace vto::http_text

@@ -6,7 +6,9 @@
 #include <string>
 #include <string_view>
 
-namespace vto {
+// Kept in their own namespace so that their plain names never meet another
+// folder's helpers.
+namespace vto::http_text {
 
 inline bool IsBlank(char c) {
   return static_cast<unsigned char>(c) <= 0x20;
@@ -71,4 +73,4 @@ inline std::int32_t StrToIntDef(std::string_view s, std::int32_t def) {
 // letters and the letters of ISO-8859-1).
 bool SameName(std::string_view a, std::string_view b);
 
-}  // namespace vto
+}  // namespace vto::http_text
