@@ -508,6 +508,24 @@ TEST_F(UnZipperInterop, InfoZipWithRestorePathRebuildsTheTree) {
   EXPECT_EQ(ReadFile(base_ + "/tree/deeper/a.txt"), "A");
 }
 
+TEST_F(UnZipperInterop, InfoZipArchiveWithADamagedCrc) {
+  const std::string src = root_ + "/src";
+  fs::create_directories(src);
+  WriteFile(src + "/c.txt", std::string(10000, 'c'));
+  ASSERT_EQ(RunCommand("cd " + Quote(src) + " && zip -q ../c.zip c.txt"), 0);
+  std::string bytes = ReadFile(root_ + "/c.zip");
+  const auto central = bytes.find("PK\x01\x02");
+  ASSERT_NE(central, std::string::npos);
+  bytes[central + 16] ^= 0x55;  // both headers' CRC
+  bytes[14] ^= 0x55;
+  WriteFile(root_ + "/c.zip", bytes);
+  std::string out;
+  EXPECT_NE(RunCommand("unzip -tq " + Quote(root_ + "/c.zip"), &out), 0);  // Info-ZIP agrees
+  EXPECT_EQ(ExtractAll(root_ + "/c.zip", base_),
+            std::vector<std::string>{"c.txt: Failed CRC Check"});
+  EXPECT_EQ(ReadFile(base_ + "/c.txt"), std::string(10000, 'c'));
+}
+
 TEST_F(UnZipperInterop, InfoZipUtf8Names) {
   const std::string src = root_ + "/src";
   fs::create_directories(src);
