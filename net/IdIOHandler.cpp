@@ -105,17 +105,22 @@ std::int32_t TIdIOHandler::ReadFromSource(bool ARaiseExceptionIfDisconnected, st
     return 0;
   }
   while (true) {
-    if (!Readable(ATimeout)) {
+    if (FRecvBlock.size() != static_cast<std::size_t>(FRecvBufferSize)) {
+      FRecvBlock.assign(static_cast<std::size_t>(FRecvBufferSize), 0);
+    }
+    // What is there already is taken without the readability wait; only an
+    // empty transport is waited on.
+    std::int32_t count = 0;
+    bool readDone = FOpened && HasTransport() && TryReadFromTransport(FRecvBlock, count);
+    if (!readDone && !Readable(ATimeout)) {
       if (ARaiseExceptionOnTimeout) throw EIdReadTimeout();
       return -1;
     }
-    std::int32_t count = 0;
-    if (FOpened && HasTransport()) {
-      if (FRecvBlock.size() != static_cast<std::size_t>(FRecvBufferSize)) {
-        FRecvBlock.assign(static_cast<std::size_t>(FRecvBufferSize), 0);
-      }
+    if (readDone) {
+      if (count > 0) TakeReceived(count);
+    } else if (FOpened && HasTransport()) {
       count = ReadFromTransport(FRecvBlock);
-      if (count > 0) FInputBuffer->Write(FRecvBlock.data(), count);
+      if (count > 0) TakeReceived(count);
     } else if (FOpened) {
       if (ARaiseExceptionIfDisconnected) throw EIdClosedSocket();
     } else if (ARaiseExceptionIfDisconnected) {
@@ -138,6 +143,30 @@ std::int32_t TIdIOHandler::ReadFromSource(bool ARaiseExceptionIfDisconnected, st
     if (count != 0) return count;
     if (!HasTransport()) return 0;
   }
+}
+
+void TIdIOHandler::TakeReceived(std::int32_t ACount) {
+  const std::uint8_t* bytes = FRecvBlock.data();
+  if (FDirect.active) {
+    FDirect.active = false;
+    std::int32_t n = std::min(ACount, FDirect.limit);
+    if (FDirect.stream != nullptr) FDirect.stream->WriteBuffer(bytes, n);
+    FDirect.delivered = n;
+    DoWork(wmRead, n);
+    bytes += n;
+    ACount -= n;
+  }
+  if (ACount > 0) FInputBuffer->Write(bytes, ACount);
+}
+
+std::int32_t TIdIOHandler::ReadDirect(TStream* AStream, std::int32_t ALimit) {
+  FDirect = DirectRead{true, AStream, ALimit, 0};
+  struct Off {
+    DirectRead& d;
+    ~Off() { d.active = false; }
+  } off{FDirect};
+  ReadFromSource(false, IdTimeoutDefault, true);
+  return FDirect.delivered;
 }
 
 std::string TIdIOHandler::ReadLn(std::string_view ATerminator, std::int32_t ATimeout,
@@ -267,8 +296,19 @@ void TIdIOHandler::ReadStream(TStream* AStream, std::int64_t AByteCount,
       if (remaining < want) want = static_cast<std::int32_t>(remaining);
       if (want <= 0) break;
     }
-    // The bytes go from the input buffer straight into the stream.
     try {
+      if (FInputBuffer->Size() == 0) {
+        // Nothing buffered: what the next read brings goes straight into the
+        // stream (at most what this round wants; any more stays buffered).
+        std::int32_t delivered = ReadDirect(AStream, want);
+        if (delivered > 0) {
+          if (!AReadUntilDisconnect) remaining -= delivered;
+          continue;
+        }
+        if (FInputBuffer->Size() < want) CheckForDisconnect(true, true);
+        continue;
+      }
+      // The bytes go from the input buffer into the stream.
       while (FInputBuffer->Size() < want) {
         ReadFromSource(false, IdTimeoutDefault, true);
         if (FInputBuffer->Size() < want) CheckForDisconnect(true, true);

@@ -127,6 +127,14 @@ class TIdIOHandler {
   // Send at most ALength bytes from AOffset; the count taken, 0 closed, below 0 error.
   virtual std::int32_t WriteToTransport(const TIdBytes& ABuffer, std::int32_t AOffset,
                                         std::int32_t ALength) = 0;
+  // One read that does not wait: true with the result in ACount when the
+  // transport had something to say (bytes, its end or a failure), false when a
+  // read would have to wait. The base never reads this way.
+  virtual bool TryReadFromTransport(TIdBytes& VBuffer, std::int32_t& ACount) {
+    (void)VBuffer;
+    (void)ACount;
+    return false;
+  }
   virtual bool HasTransport() = 0;
   // A failed result to an error number (returned) or an exception (raised).
   virtual std::int32_t CheckTransportResult(std::int32_t AResult) = 0;
@@ -166,6 +174,17 @@ class TIdIOHandler {
   std::int32_t FWriteBufferThreshold = 0;
   TIdTextEncodingRef FDefStringEncoding;
   TIdBytes FRecvBlock;  // the receive array, kept between reads
+  // A read whose bytes go straight into a stream (ReadStream with nothing buffered).
+  struct DirectRead {
+    bool active = false;
+    TStream* stream = nullptr;
+    std::int32_t limit = 0;
+    std::int32_t delivered = 0;
+  } FDirect;
+  // The bytes of a receive: to the direct reader first, the rest to the buffer.
+  void TakeReceived(std::int32_t ACount);
+  // One read from the source; returns the bytes that went into the stream.
+  std::int32_t ReadDirect(TStream* AStream, std::int32_t ALimit);
 };
 
 }  // namespace vto

@@ -111,6 +111,10 @@ std::int32_t TIdIOHandlerSocket::ReadFromTransport(TIdBytes& VBuffer) {
   return FBinding->Receive(VBuffer.data(), static_cast<std::int32_t>(VBuffer.size()));
 }
 
+bool TIdIOHandlerSocket::TryReadFromTransport(TIdBytes& VBuffer, std::int32_t& ACount) {
+  return FBinding->TryReceive(VBuffer.data(), static_cast<std::int32_t>(VBuffer.size()), ACount);
+}
+
 std::int32_t TIdIOHandlerSocket::WriteToTransport(const TIdBytes& ABuffer, std::int32_t AOffset,
                                                   std::int32_t ALength) {
   return FBinding->Send(ABuffer.data() + AOffset, ALength);

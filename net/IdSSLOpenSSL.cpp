@@ -381,6 +381,10 @@ void TIdSSLContext::InitContext(TIdSSLCtxMode ACtxMode) {
   // order: the read gives 0.
   SSL_CTX_set_options(FContext, SSL_OP_IGNORE_UNEXPECTED_EOF);
   SSL_CTX_set_mode(FContext, SSL_MODE_AUTO_RETRY);
+  // Records are read ahead in large pieces (fewer receive calls); Readable()
+  // therefore asks for any buffered bytes, processed or not.
+  SSL_CTX_set_read_ahead(FContext, 1);
+  SSL_CTX_set_default_read_buffer_len(FContext, 64 * 1024);
   SSL_CTX_set_default_passwd_cb(FContext, PasswordCallback);
   SSL_CTX_set_default_passwd_cb_userdata(FContext, this);
   SSL_CTX_set_default_verify_paths(FContext);
@@ -610,6 +614,10 @@ std::int32_t TIdSSLIOHandlerSocketBase::ReadFromTransport(TIdBytes& VBuffer) {
   return ReceiveDecrypted(VBuffer);
 }
 
+bool TIdSSLIOHandlerSocketBase::TryReadFromTransport(TIdBytes& VBuffer, std::int32_t& ACount) {
+  return FPassThrough && TIdIOHandlerStack::TryReadFromTransport(VBuffer, ACount);
+}
+
 std::int32_t TIdSSLIOHandlerSocketBase::WriteToTransport(const TIdBytes& ABuffer,
                                                          std::int32_t AOffset,
                                                          std::int32_t ALength) {
@@ -723,7 +731,7 @@ void TIdSSLIOHandlerSocketOpenSSL::SetPassThrough(bool Value) {
 
 bool TIdSSLIOHandlerSocketOpenSSL::Readable(std::int32_t AMSec) {
   if (!FPassThrough && FSSLSocket && FSSLSocket->SSLHandle() != nullptr &&
-      SSL_pending(FSSLSocket->SSLHandle()) > 0) {
+      SSL_has_pending(FSSLSocket->SSLHandle()) == 1) {
     return true;
   }
   return TIdIOHandlerStack::Readable(AMSec);

@@ -725,6 +725,21 @@ std::int32_t TIdSocketHandle::Receive(void* ABuffer, std::int32_t ALength) {
   return static_cast<std::int32_t>(n);
 }
 
+bool TIdSocketHandle::TryReceive(void* ABuffer, std::int32_t ALength, std::int32_t& ACount) {
+  ssize_t n;
+  do {
+    n = ::recv(FHandle, ABuffer, static_cast<std::size_t>(ALength), MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
+    TIdStack::RecordErrno(errno);
+    ACount = -1;
+    return true;
+  }
+  ACount = static_cast<std::int32_t>(n);
+  return true;
+}
+
 std::int32_t TIdSocketHandle::Send(const void* ABuffer, std::int32_t ALength) {
   ssize_t n;
   do {

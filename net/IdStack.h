@@ -112,6 +112,9 @@ class TIdSocketHandle {
   // One receive / one send; -1 on failure with the last socket error recorded.
   std::int32_t Receive(void* ABuffer, std::int32_t ALength);
   std::int32_t Send(const void* ABuffer, std::int32_t ALength);
+  // A receive that does not wait: false when nothing has arrived yet;
+  // otherwise true with the count (-1 on failure, the error recorded).
+  bool TryReceive(void* ABuffer, std::int32_t ALength, std::int32_t& ACount);
   // True when a read would not block within the time (-1 and -2: no limit).
   bool Readable(std::int32_t AMSec);
   // Socket-level receive and send time-outs (0: none).
