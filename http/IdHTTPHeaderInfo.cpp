@@ -11,8 +11,21 @@ using namespace http_text;
 
 namespace {
 
+// A header value goes out on one line: a line break or NUL inside it (from a URL
+// or a server's redirect) would start a header line of its own on the wire.
+std::string OneLine(std::string_view AText) {
+  std::string s(AText);
+  for (char& c : s)
+    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+  return s;
+}
+
 void SetIfNotEmpty(TIdHeaderList& AList, std::string_view AName, std::string_view AValue) {
-  if (!AValue.empty()) AList.SetValues(AName, AValue);
+  if (AValue.empty()) return;
+  if (AValue.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos)
+    AList.SetValues(AName, AValue);
+  else
+    AList.SetValues(AName, OneLine(AValue));
 }
 
 void SetDateIfSet(TIdHeaderList& AList, std::string_view AName, TDateTime AValue) {
@@ -209,8 +222,8 @@ void TIdEntityHeaderInfo::SetHeaders() {
   SetIfNotEmpty(h, "Content-Encoding", FContentEncoding);
   SetIfNotEmpty(h, "Content-Language", FContentLanguage);
   if (!FContentType.empty()) {
-    h.SetValues("Content-Type", FContentType);
-    h.SetParams("Content-Type", "charset", FCharSet);
+    SetIfNotEmpty(h, "Content-Type", FContentType);
+    h.SetParams("Content-Type", "charset", OneLine(FCharSet));
   }
   if (FContentLength >= 0) h.SetValues("Content-Length", std::to_string(FContentLength));
   SetIfNotEmpty(h, "Cache-control", FCacheControl);
@@ -219,7 +232,7 @@ void TIdEntityHeaderInfo::SetHeaders() {
   SetDateIfSet(h, "Expires", FExpires);
   SetIfNotEmpty(h, "Pragma", FPragma);
   SetIfNotEmpty(h, "Transfer-Encoding", FTransferEncoding);
-  if (FCustomHeaders.Count() > 0) h.AddStrings(FCustomHeaders);
+  for (const auto& line : FCustomHeaders.Lines()) h.Add(OneLine(line));
 }
 
 // ---- Request headers -------------------------------------------------------
@@ -371,7 +384,7 @@ void TIdResponseHeaderInfo::SetHeaders() {
                  : std::string("*");
     value += "/";
     value += HasContentRangeInstance() ? std::to_string(FContentRangeInstanceLength) : "*";
-    h.SetValues("Content-Range", value);
+    SetIfNotEmpty(h, "Content-Range", value);
   }
   SetIfNotEmpty(h, "Accept-Patch", FAcceptPatch);
   SetIfNotEmpty(h, "Accept-Ranges", FAcceptRanges);

@@ -213,6 +213,22 @@ TEST_F(UtcZone, RequestHeadersInTheirOrder) {
   EXPECT_EQ(r.RawHeaders().Values("Content-Type"), "text/plain; format=flowed");
 }
 
+TEST(RequestHeaders, NoValueBreaksItsLine) {
+  TIdHTTPRequest r;
+  r.SetHost("evil\r\nX-Injected: 1");
+  r.SetReferer(std::string("a\rb\0c", 5));
+  r.SetContentType("text/plain");
+  r.SetCharSet("x\ny");
+  r.CustomHeaders().Add("X-Custom: 1\r\nX-Injected: 2");
+  r.SetHeaders();
+  for (const auto& line : r.RawHeaders().Lines())
+    EXPECT_EQ(line.find_first_of(std::string("\r\n\0", 3)), std::string::npos) << line;
+  EXPECT_EQ(r.RawHeaders().Values("Host"), "evil  X-Injected: 1");
+  EXPECT_EQ(r.RawHeaders().Values("Referer"), "a b c");
+  EXPECT_EQ(r.RawHeaders().Values("Content-Type"), "text/plain; charset=\"x y\"");
+  EXPECT_EQ(r.RawHeaders().IndexOfName("X-Injected"), -1);
+}
+
 TEST(RequestHeaders, ClearKeepsWhatTheClientSetOnce) {
   TIdHTTPRequest r;
   r.SetAccept("x/y");
