@@ -144,37 +144,40 @@ std::vector<std::string> FoldHeaderLine(std::string_view ALine, std::int32_t ALe
   std::vector<std::string> lines;
   std::string s(ALine);
   const std::size_t length = ALength < 1 ? 1 : static_cast<std::size_t>(ALength);
-  while (s.size() > length) {
+  std::size_t off = 0;  // the line still to fold is s from here
+  while (s.size() - off > length) {
     // Candidate breaks: before a space or tab, or after a comma, outside quotes;
     // the text before a break must hold more than blanks, and what follows must
     // come out shorter than what there was.
+    const std::string_view seg = std::string_view(s).substr(off);
     std::size_t best = npos, firstAfter = npos;
-    bool quoted = s[0] == '"';
-    for (std::size_t i = 1; i < s.size(); ++i) {
-      const char c = s[i];
+    bool quoted = seg[0] == '"';
+    for (std::size_t i = 1; i < seg.size(); ++i) {
+      const char c = seg[i];
       const bool blankBreak = c == ' ' || c == '\t';
-      const bool commaBreak = s[i - 1] == ',';
-      if (!quoted && (blankBreak || commaBreak)) {
-        const bool prefix = !blankBreak;
-        const bool shorter = s.size() - i + (prefix ? 1 : 0) < s.size();
-        if (shorter && !TrimRightView(std::string_view(s).substr(0, i)).empty()) {
-          if (i <= length)
-            best = i;
-          else if (firstAfter == npos)
-            firstAfter = i;
-        }
+      const bool commaBreak = seg[i - 1] == ',';
+      if (!quoted && (blankBreak || commaBreak) && (blankBreak || i >= 2) &&
+          !TrimRightView(seg.substr(0, i)).empty()) {
+        if (i <= length)
+          best = i;
+        else if (firstAfter == npos)
+          firstAfter = i;
       }
       if (c == '"') quoted = !quoted;
       if (i > length && firstAfter != npos) break;
     }
     const std::size_t cut = best != npos ? best : firstAfter;
     if (cut == npos) break;
-    lines.push_back(TrimRight(std::string_view(s).substr(0, cut)));
-    std::string rest = s.substr(cut);
-    if (rest[0] != ' ' && rest[0] != '\t') rest.insert(0, " ");
-    s = std::move(rest);
+    lines.push_back(TrimRight(seg.substr(0, cut)));
+    if (seg[cut] == ' ' || seg[cut] == '\t') {
+      off += cut;
+    } else {
+      // The comma went out with the line before; its place starts the next one.
+      off += cut - 1;
+      s[off] = ' ';
+    }
   }
-  lines.push_back(TrimRight(s));
+  lines.push_back(TrimRight(std::string_view(s).substr(off)));
   return lines;
 }
 
@@ -262,8 +265,12 @@ std::string TIdHeaderList::ValueAt(std::size_t AIndex, std::size_t& ANext) const
   if (p != npos) line.remove_prefix(p + sep.size());
   std::string value(TrimLeftView(line));
   if (FUnfoldLines) {
+    // value := trimmed value + " " + trimmed continuation, built in place (the
+    // value's left side is trimmed already).
     while (ANext < FLines.size() && IsContinuation(FLines[ANext])) {
-      value = Trim(value) + " " + Trim(FLines[ANext]);
+      value.erase(TrimRightView(value).size());
+      value += ' ';
+      value += TrimView(FLines[ANext]);
       ++ANext;
     }
   }

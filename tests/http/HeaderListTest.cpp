@@ -238,6 +238,20 @@ TEST(HeaderConversion, TextSplitsAtAnyLineBreak) {
   EXPECT_EQ(l.Text(), "A: 1\r\nB: 2\r\nC: 3\r\nD: 4\r\n\r\nE: 5\r\n");
 }
 
+TEST(HeaderRobustness, LongValuesFoldAndUnfoldInLinearTime) {
+  std::string value;
+  for (int i = 0; i < 40000; ++i) value += "word" + std::to_string(i % 10) + " ";
+  TIdHeaderList l(QuoteMIME);
+  l.SetValues("X", value);
+  EXPECT_GT(l.Count(), 2000);
+  EXPECT_EQ(l.Values("X"), value.substr(0, value.size() - 1));
+  // A value of one word per continuation line, as a hostile peer might send.
+  TIdHeaderList h(QuoteHTTP);
+  h.Add("X-Long:");
+  for (int i = 0; i < 20000; ++i) h.Add(" " + std::string(40, 'a'));
+  EXPECT_EQ(h.Values("X-Long").size(), 20000u * 41 - 1);
+}
+
 TEST(HeaderRobustness, RandomAndTruncatedInput) {
   std::mt19937 rng(7);
   const std::string alphabet = "ab:;= \t\"\\,/()[]{}?@.\r\n\x7F\xC3\xA9Xx-";
