@@ -326,6 +326,8 @@ TEST(DatesCrossCheck, AgreesWithPythonEmailUtils) {
     ++k;
   }
   EXPECT_EQ(k, texts.size());
+  std::remove(input.c_str());
+  std::remove(script.c_str());
 }
 
 TEST(DatesRobustness, RandomAndTruncatedInput) {

@@ -131,6 +131,7 @@ TEST(RequestHeaders, BasicValueAgreesWithCoreutilsBase64) {
     EXPECT_EQ(r.RawHeaders().Values("Authorization"), "Basic " + encoded)
         << user << ":" << password;
   }
+  std::remove(file.c_str());
 }
 
 TEST(RequestHeaders, CustomAuthenticationObjectAndEmptyValue) {
