@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "IdExceptions.h"
+#include "IdIDN.h"
 #include "IdURI.h"
 #include "TextCodec.h"
 
@@ -530,8 +531,11 @@ void TIdSSLSocket::MakeConnection(int AHandle) {
 
 void TIdSSLSocket::Connect(int AHandle) {
   MakeConnection(AHandle);
-  // The name goes out as it is, an address literal too; the result is not used.
-  std::string name = TextToAnsi(FHostName);
+  // The name goes out as it is, an address literal too; the result is not
+  // used. An international name goes out in its ASCII form, as the server
+  // knows it.
+  std::string name = HostToAscii(FHostName);
+  if (name.empty()) name = TextToAnsi(FHostName);
   SSL_set_tlsext_host_name(FSSL, name.c_str());
   ERR_clear_error();
   TIdStack::WSSetLastError(0);

@@ -41,7 +41,10 @@ bool EnsureOpenSSLReady() {
 void ShutdownOpenSSL() {
   ReadyState& state = Ready();
   std::lock_guard<std::mutex> guard(state.lock);
-  // OpenSSL 3 releases its global state itself at process exit.
+  // OpenSSL 3 has no locking callback or lock table to remove; its own
+  // clean-up releases everything, and after it the library cannot start again
+  // in this process.
+  OPENSSL_cleanup();
   state.ready = false;
 }
 

@@ -19,7 +19,8 @@ namespace vto {
 // True once OpenSSL is usable; every call after the first success returns at
 // once. Thread-safe: exactly one caller performs the start-up.
 bool EnsureOpenSSLReady();
-// Undoes the start-up; the next EnsureOpenSSLReady starts afresh.
+// Undoes the start-up, for process exit: OpenSSL cannot be made ready again
+// afterwards (EnsureOpenSSLReady then answers false).
 void ShutdownOpenSSL();
 bool IsOpenSSLReady();
 // How many times the start-up has run its initialisation calls.

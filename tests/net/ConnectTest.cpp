@@ -420,3 +420,87 @@ TEST(SocketHandle, ReadableWithZeroReturnsAtOnce) {
 
 }  // namespace
 }  // namespace vto
+
+#include <fcntl.h>
+
+#include "IdIDN.h"
+
+namespace vto {
+namespace {
+
+TEST(InternationalNames, PunycodeAsPythonsCodecWritesIt) {
+  // Expected values from Python's "punycode" codec (RFC 3492).
+  EXPECT_EQ(PunycodeEncode("b\xC3\xBC"
+                           "cher"),
+            "bcher-kva");
+  EXPECT_EQ(PunycodeEncode("m\xC3\xBCnchen"), "mnchen-3ya");
+  EXPECT_EQ(PunycodeEncode("espa\xC3\xB1"
+                           "a"),
+            "espaa-rta");
+  EXPECT_EQ(PunycodeEncode("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"), "wgv71a119e");
+  EXPECT_EQ(PunycodeEncode("\xCF\x80\xCE\xB1\xCF\x81\xCE\xAC\xCE\xB4\xCE\xB5\xCE\xB9\xCE\xB3\xCE"
+                           "\xBC\xCE\xB1"),
+            "hxajbheg2az3al");
+  EXPECT_EQ(PunycodeEncode("\xD0\xBF\xD1\x80\xD0\xB8\xD0\xBC\xD0\xB5\xD1\x80"), "e1afmkfd");
+  EXPECT_EQ(PunycodeEncode("\xC3\xBC"), "tda");
+  EXPECT_EQ(PunycodeEncode("a\xC3\xA9"), "a-bga");
+  EXPECT_EQ(PunycodeEncode("\xFF"), "");  // not UTF-8
+}
+
+TEST(InternationalNames, HostLabelsBecomeALabels) {
+  EXPECT_EQ(HostToAscii("www.B\xC3\x9C"
+                        "CHER.example"),
+            "www.xn--bcher-kva.example");
+  EXPECT_EQ(HostToAscii("download.example.com"), "download.example.com");
+  EXPECT_EQ(HostToAscii("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x80\x82jp"), "xn--wgv71a119e.jp");
+  EXPECT_EQ(HostToAscii("127.0.0.1"), "127.0.0.1");
+  EXPECT_EQ(HostToAscii(std::string(70, 'a') + "\xC3\xBC.example"), "");  // label too long
+}
+
+TEST(ClientConnect, DisconnectNotifiesAndGracefulCheckRaisesWithoutHandler) {
+  TIdTCPConnection bare;
+  try {
+    bare.CheckForGracefulDisconnect(true);
+    FAIL();
+  } catch (const EIdException& e) {
+    EXPECT_STREQ(e.what(), "Not Connected");
+  }
+  EXPECT_NO_THROW(bare.CheckForGracefulDisconnect(false));
+
+  ScriptedServer server;
+  server.Send("x").Close();
+  server.Start();
+  TIdTCPClient client;
+  int disconnected = 0;
+  client.OnDisconnected = [&] { ++disconnected; };
+  client.Connect("127.0.0.1", server.Port());
+  server.Join();
+  client.CheckForGracefulDisconnect(false);  // unread "x": no raise either way
+  EXPECT_NO_THROW(client.CheckForGracefulDisconnect(true));
+  client.Disconnect();
+  client.Disconnect();  // already closed: no second notice
+  EXPECT_EQ(disconnected, 1);
+}
+
+TEST(SocketHandle, DescriptorsAbove1024AreWaitedOn) {
+  // Readability waits must work for any descriptor number.
+  std::vector<int> spare;
+  int fd;
+  while ((fd = ::open("/dev/null", O_RDONLY)) >= 0 && fd < 1100) spare.push_back(fd);
+  if (fd >= 0) spare.push_back(fd);
+  ScriptedServer server;
+  server.Pause(100).Send("high\n").Close();
+  server.Start();
+  TIdIOHandlerStack io;
+  io.SetHost("127.0.0.1");
+  io.SetPort(server.Port());
+  io.Open();
+  EXPECT_GT(io.Binding()->Handle(), 1024);
+  EXPECT_FALSE(io.Readable(0));
+  EXPECT_EQ(io.ReadLn(), "high");
+  io.Close();
+  for (int f : spare) ::close(f);
+}
+
+}  // namespace
+}  // namespace vto

@@ -547,3 +547,85 @@ TEST(OpenSSLBinding, ErrorTextIsAtMostOneHundredSixtyCharacters) {
 
 }  // namespace
 }  // namespace vto
+
+namespace vto {
+namespace {
+
+TEST(TlsServerName, InternationalNameGoesOutInItsAsciiForm) {
+  ScriptedServer server(TlsOptions(Certs().current));
+  server.Send("x\n").Close();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  LauncherSettings(tls);
+  auto client = ConnectTls(server, tls,
+                           "https://B\xC3\xBC"
+                           "cher.example/app.jnlp");
+  EXPECT_EQ(tls.ReadLn(), "x");
+  server.Join();
+  EXPECT_EQ(server.ServerName(), "xn--bcher-kva.example");
+}
+
+TEST(TlsPassThrough, SwitchingOffOnAnOpenConnectionStartsTls) {
+  ScriptedServer server(TlsOptions(Certs().current));
+  server.NoHandshake().Send("plain\n").StartTls().Send("secret\n").ExpectUntil("\r\n").Close();
+  server.Start();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  LauncherSettings(tls);
+  tls.SetPassThrough(true);
+  TIdTCPClient client;
+  client.SetIOHandler(&tls);
+  client.Connect("localhost", server.Port());
+  EXPECT_EQ(tls.ReadLn(), "plain");
+  tls.SetPassThrough(false);
+  ASSERT_NE(tls.SSLSocket(), nullptr);
+  EXPECT_EQ(tls.ReadLn(), "secret");
+  tls.WriteLn("over tls");
+  server.Join();
+  EXPECT_EQ(server.Error(), "");
+  EXPECT_EQ(server.Received(), "over tls\r\n");
+  EXPECT_EQ(server.ServerName(), "localhost");
+}
+
+TEST(TlsData, TornRecordEndsInTheReadTimeoutInsteadOfHanging) {
+  // The socket turns readable with the start of a record whose rest never
+  // comes: the socket's own receive time-out must end the wait.
+  ScriptedServer server(TlsOptions(Certs().current));
+  server.SendRaw(std::string("\x17\x03\x03\x00\x40", 5)).Stall();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  LauncherSettings(tls);
+  tls.SetReadTimeout(300);  // also the socket's receive and send time-outs
+  auto client = ConnectTls(server, tls);
+  EXPECT_EQ(tls.ReadLn(), "");
+  EXPECT_TRUE(tls.ReadLnTimedout());
+  server.Release();
+}
+
+TEST(OpenSSLUnavailable, HttpsFailsAndPlainGoesOn) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        EnsureOpenSSLReady();
+        ShutdownOpenSSL();  // OpenSSL cannot be made ready again in this process
+        int failures = EnsureOpenSSLReady() ? 1 : 0;
+        ScriptedServer server;  // plain: the https attempt fails before any byte
+        server.NextConnection().Send("clear\n").Close();
+        server.Start();
+        TIdSSLIOHandlerSocketOpenSSL tls;
+        TIdTCPClient client;
+        client.SetIOHandler(&tls);
+        tls.SetPassThrough(false);
+        try {
+          client.Connect("127.0.0.1", server.Port());
+          ++failures;
+        } catch (const EIdOSSLCouldNotLoadSSLLibrary& e) {
+          if (std::string(e.what()) != "Could not load SSL library.") ++failures;
+        }
+        tls.SetPassThrough(true);
+        client.Connect("127.0.0.1", server.Port());
+        if (tls.ReadLn() != "clear" || tls.SSLContext() != nullptr) ++failures;
+        std::exit(failures);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace vto

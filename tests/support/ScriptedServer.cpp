@@ -32,6 +32,18 @@ class Connection {
     if (fd_ >= 0) ::close(fd_);
   }
 
+  void StartTls(SSL* ssl) {
+    ssl_ = ssl;
+    SSL_set_fd(ssl_, fd_);
+  }
+
+  void SendRaw(const std::string& bytes) {
+    if (::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(bytes.size())) {
+      throw StepFailed("raw send failed");
+    }
+  }
+
   void SendAll(const std::string& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -161,6 +173,12 @@ ScriptedServer& ScriptedServer::Add(Step step) {
 ScriptedServer& ScriptedServer::Send(std::string bytes) {
   return Add({Step::kSend, std::move(bytes), 0});
 }
+ScriptedServer& ScriptedServer::SendRaw(std::string bytes) {
+  return Add({Step::kSendRaw, std::move(bytes), 0});
+}
+ScriptedServer& ScriptedServer::StartTls() {
+  return Add({Step::kStartTls, {}, 0});
+}
 ScriptedServer& ScriptedServer::Expect(std::size_t count) {
   return Add({Step::kExpect, {}, count});
 }
@@ -282,19 +300,30 @@ void ScriptedServer::PlayConnection(int fd, const Script& script) {
     std::lock_guard<std::mutex> guard(mutex_);
     received_.append(data, static_cast<std::size_t>(n));
   };
+  auto handshake = [&](SSL* session) {
+    if (SSL_accept(session) != 1) throw StepFailed("TLS handshake failed");
+    const char* name = SSL_get_servername(session, TLSEXT_NAMETYPE_host_name);
+    std::lock_guard<std::mutex> guard(mutex_);
+    serverName_ = name != nullptr ? name : "";
+    protocol_ = SSL_get_version(session);
+  };
   try {
-    if (ssl != nullptr) {
-      if (SSL_accept(ssl) != 1) throw StepFailed("TLS handshake failed");
-      const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
-      std::lock_guard<std::mutex> guard(mutex_);
-      serverName_ = name != nullptr ? name : "";
-      protocol_ = SSL_get_version(ssl);
-    }
+    if (ssl != nullptr) handshake(ssl);
     char buffer[65536];
     for (const Step& step : script.steps) {
       switch (step.kind) {
         case Step::kSend:
           connection.SendAll(step.bytes);
+          break;
+        case Step::kSendRaw:
+          connection.SendRaw(step.bytes);
+          break;
+        case Step::kStartTls:
+          if (context_ == nullptr || connection.ssl() != nullptr) {
+            throw StepFailed("StartTls needs a TLS server and a plain connection");
+          }
+          connection.StartTls(SSL_new(static_cast<SSL_CTX*>(context_)));
+          handshake(connection.ssl());
           break;
         case Step::kExpect: {
           std::size_t want = step.count;

@@ -42,6 +42,11 @@ class ScriptedServer {
 
   // ---- script steps, for the current connection
   ScriptedServer& Send(std::string bytes);
+  // Bytes straight onto the socket, past any TLS session (e.g. a torn record).
+  ScriptedServer& SendRaw(std::string bytes);
+  // Runs the TLS handshake now, on a connection that began plain
+  // (NoHandshake()); the steps after it go through TLS.
+  ScriptedServer& StartTls();
   // Reads exactly count bytes.
   ScriptedServer& Expect(std::size_t count);
   // Reads until the bytes received on this connection end with marker.
@@ -81,6 +86,8 @@ class ScriptedServer {
   struct Step {
     enum Kind {
       kSend,
+      kSendRaw,
+      kStartTls,
       kExpect,
       kExpectUntil,
       kExpectEnd,
