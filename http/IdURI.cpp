@@ -72,7 +72,7 @@ void AppendPercent(std::string& out, unsigned char b) {
   out.push_back(kHex[b & 15]);
 }
 
-std::string Encode(std::string_view ASrc, std::string_view unsafe) {
+std::string Encode(std::string_view ASrc, std::string_view unsafe, const IIdTextEncoding* enc) {
   std::string out;
   out.reserve(ASrc.size());
   std::size_t i = 0;
@@ -86,7 +86,12 @@ std::string Encode(std::string_view ASrc, std::string_view unsafe) {
     const std::size_t start = i;
     char32_t cp;
     if (!DecodeUtf8(ASrc, i, cp)) RaiseBadSequence(ASrc, i);
-    for (std::size_t k = start; k < i; ++k) AppendPercent(out, static_cast<unsigned char>(ASrc[k]));
+    const std::string_view ch = ASrc.substr(start, i - start);
+    if (enc == nullptr) {
+      for (char b : ch) AppendPercent(out, static_cast<unsigned char>(b));
+    } else {
+      for (char b : enc->GetBytes(ch)) AppendPercent(out, static_cast<unsigned char>(b));
+    }
   }
   return out;
 }
@@ -235,32 +240,40 @@ std::string TIdURI::GetPathAndParams() const {
   return out;
 }
 
-std::string TIdURI::PathEncode(std::string_view ASrc) {
-  return Encode(ASrc, kPathUnsafe);
+std::string TIdURI::PathEncode(std::string_view ASrc, const IIdTextEncoding* AByteEncoding) {
+  return Encode(ASrc, kPathUnsafe, AByteEncoding);
 }
 
-std::string TIdURI::ParamsEncode(std::string_view ASrc) {
-  return Encode(ASrc, kParamsUnsafe);
+std::string TIdURI::ParamsEncode(std::string_view ASrc, const IIdTextEncoding* AByteEncoding) {
+  return Encode(ASrc, kParamsUnsafe, AByteEncoding);
 }
 
-std::string TIdURI::URLEncode(std::string_view ASrc) {
+std::string TIdURI::URLEncode(std::string_view ASrc, const IIdTextEncoding* AByteEncoding) {
   TIdURI uri(ASrc);
-  uri.Fpath = PathEncode(uri.Fpath);
-  uri.FDocument = PathEncode(uri.FDocument);
-  uri.FParams = ParamsEncode(uri.FParams);
+  uri.Fpath = PathEncode(uri.Fpath, AByteEncoding);
+  uri.FDocument = PathEncode(uri.FDocument, AByteEncoding);
+  uri.FParams = ParamsEncode(uri.FParams, AByteEncoding);
   return uri.URI();
 }
 
-std::string TIdURI::URLDecode(std::string_view ASrc) {
+std::string TIdURI::URLDecode(std::string_view ASrc, const IIdTextEncoding* AByteEncoding) {
+  const IIdTextEncoding* enc = AByteEncoding;
   std::string bytes;
   bytes.reserve(ASrc.size());
   std::size_t i = 0;
   const std::size_t n = ASrc.size();
   while (i < n) {
     if (ASrc[i] != '%') {
-      // A character of the text keeps its own UTF-8 bytes.
-      bytes.push_back(ASrc[i]);
-      ++i;
+      if (enc == nullptr || static_cast<unsigned char>(ASrc[i]) < 0x80) {
+        // A character of the text keeps its own bytes (UTF-8 with the default).
+        bytes.push_back(ASrc[i]);
+        ++i;
+        continue;
+      }
+      const std::size_t start = i;
+      char32_t cp;
+      if (!DecodeUtf8(ASrc, i, cp)) ++i;
+      bytes += enc->GetBytes(ASrc.substr(start, i - start));
       continue;
     }
     ++i;
@@ -279,7 +292,13 @@ std::string TIdURI::URLDecode(std::string_view ASrc) {
           i += 6;
         }
       }
-      AppendUtf8(bytes, cp);  // a lone surrogate becomes U+FFFD
+      if (enc == nullptr) {
+        AppendUtf8(bytes, cp);  // a lone surrogate becomes U+FFFD
+      } else {
+        std::string ch;
+        AppendUtf8(ch, cp);
+        bytes += enc->GetBytes(ch);
+      }
       continue;
     }
     std::uint32_t value;
@@ -287,6 +306,7 @@ std::string TIdURI::URLDecode(std::string_view ASrc) {
     i = std::min(n, i + 2);
     if (ok) bytes.push_back(static_cast<char>(value));
   }
+  if (enc != nullptr) return enc->GetString(bytes);
   // The collected bytes are read as UTF-8; a byte that starts no valid sequence
   // becomes U+FFFD.
   if (FindInvalidUtf8(bytes) == npos) return bytes;

@@ -46,10 +46,16 @@ class TIdURI {
   std::string GetPathAndParams() const;
 
   static void NormalizePath(std::string& APath);
-  static std::string PathEncode(std::string_view ASrc);
-  static std::string ParamsEncode(std::string_view ASrc);
-  static std::string URLEncode(std::string_view ASrc);
-  static std::string URLDecode(std::string_view ASrc);
+  // The byte encoding turns characters into the bytes that are escaped, and the
+  // collected bytes back into text; UTF-8 when none is given.
+  static std::string PathEncode(std::string_view ASrc,
+                                const IIdTextEncoding* AByteEncoding = nullptr);
+  static std::string ParamsEncode(std::string_view ASrc,
+                                  const IIdTextEncoding* AByteEncoding = nullptr);
+  static std::string URLEncode(std::string_view ASrc,
+                               const IIdTextEncoding* AByteEncoding = nullptr);
+  static std::string URLDecode(std::string_view ASrc,
+                               const IIdTextEncoding* AByteEncoding = nullptr);
 
   const std::string& Document() const { return FDocument; }
   void SetDocument(std::string_view v) { FDocument = v; }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "IdURI.h"
+#include "TextCodec.h"
 
 namespace vto {
 namespace {
@@ -239,6 +240,22 @@ TEST(UriDecoding, RoundTripWithEncoding) {
   }
 }
 
+// ISO-8859-1 as another byte encoding.
+class Latin1 : public IIdTextEncoding {
+ public:
+  std::string GetBytes(std::string_view text) const override { return TextToAnsi(text); }
+  std::string GetString(std::string_view bytes) const override { return AnsiToText(bytes); }
+};
+
+TEST(UriEncoding, OtherByteEncodings) {
+  const Latin1 latin1;
+  EXPECT_EQ(TIdURI::PathEncode("caf\xC3\xA9 +", &latin1), "caf%E9%20%2B");
+  EXPECT_EQ(TIdURI::ParamsEncode("\xE2\x82\xAC", &latin1), "%3F");  // not in the code page
+  EXPECT_EQ(TIdURI::URLDecode("caf%E9%u00FC\xC3\xA4", &latin1), "caf\xC3\xA9\xC3\xBC\xC3\xA4");
+  EXPECT_EQ(TIdURI::URLEncode("http://h/\xC3\xA9?\xC3\xA9", &latin1), "http://h/%E9?%E9");
+  EXPECT_THROW(TIdURI::PathEncode("\xC3", &latin1), EArgumentOutOfRangeException);
+}
+
 // Every entry point takes any bytes without crashing or reading out of bounds.
 TEST(UriRobustness, RandomAndTruncatedInput) {
   std::mt19937 rng(4711);
@@ -269,7 +286,7 @@ TEST(UriRobustness, RandomAndTruncatedInput) {
     EXPECT_EQ(n.size(), s.size());
     for (auto enc : {TIdURI::PathEncode, TIdURI::ParamsEncode, TIdURI::URLEncode}) {
       try {
-        (void)enc(s);
+        (void)enc(s, nullptr);
       } catch (const EArgumentOutOfRangeException&) {
       } catch (const EIdURIException&) {
       }
