@@ -28,7 +28,6 @@ VTO_ID_EXCEPTION(EIdIOHandlerRequiresLargeStream, EIdException,
 VTO_ID_EXCEPTION(EIdNoDataToRead, EIdException, "No data to read.");
 VTO_ID_EXCEPTION(EIdTooMuchDataInBuffer, EIdException, "Too much data in buffer.");
 VTO_ID_EXCEPTION(EIdNotEnoughDataInBuffer, EIdException, "Not enough data in buffer.");
-VTO_ID_EXCEPTION(EIdIOHandlerPropInvalid, EIdException, "IOHandler value is not valid");
 
 // TCP connect, bind and name resolution.
 VTO_ID_EXCEPTION(EIdAlreadyConnected, EIdException, "Already connected.");

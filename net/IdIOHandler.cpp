@@ -83,7 +83,11 @@ bool TIdIOHandler::CheckForDataOnSource(std::int32_t ATimeout) {
   std::int32_t before = FInputBuffer->Size();
   if (!Connected()) return false;
   if (FInputBuffer->Size() > before) return true;
-  return ReadFromSource(false, ATimeout, false) > 0;
+  try {
+    return ReadFromSource(false, ATimeout, false) > 0;
+  } catch (const EIdException&) {
+    return false;  // a failing read only tells that nothing can come
+  }
 }
 
 std::int32_t TIdIOHandler::EffectiveTimeout(std::int32_t ATimeout) const {

@@ -510,6 +510,11 @@ void TIdSSLSocket::MakeConnection(int AHandle) {
     throw EIdOSSLCreatingSessionError();
   }
   ERR_clear_error();
+  if (FSSL != nullptr) {
+    SSL* previous = FSSL;
+    FSSL = nullptr;
+    SSL_free(previous);
+  }
   FSSL = SSL_new(FSSLContext->Context());
   if (FSSL == nullptr) throw EIdOSSLCreatingSessionError();
   int rc = SSL_set_ex_data(FSSL, 0, this);
@@ -648,6 +653,10 @@ void TIdSSLIOHandlerSocketOpenSSL::Close() {
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::ConnectTransport() {
+  // Every TCP connection gets a new context and TLS connection, also when the
+  // handler was not closed after the peer ended the previous one.
+  FSSLSocket.reset();
+  if (!IsPeer()) FSSLContext.reset();
   const bool passThrough = FPassThrough;
   FPassThrough = true;
   try {

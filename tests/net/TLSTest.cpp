@@ -551,6 +551,23 @@ TEST(OpenSSLBinding, ErrorTextIsAtMostOneHundredSixtyCharacters) {
 namespace vto {
 namespace {
 
+TEST(TlsReconnect, PeerClosedThenConnectAgainWithoutClosingTheHandler) {
+  ScriptedServer server(TlsOptions(Certs().current));
+  server.Send("first\n").Close().NextConnection().Send("second\n").Close();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  LauncherSettings(tls);
+  auto client = ConnectTls(server, tls);
+  EXPECT_EQ(tls.ReadLn(), "first");
+  EXPECT_THROW(tls.ReadLn(), EIdConnClosedGracefully);
+  EXPECT_FALSE(client->Connected());
+  EXPECT_TRUE(tls.Opened());  // noticed, not closed: the TLS objects are still there
+  ASSERT_NE(tls.SSLSocket(), nullptr);
+  client->Connect();  // a new TCP connection: a new context and TLS connection
+  EXPECT_EQ(tls.ReadLn(), "second");
+  server.Join();
+  EXPECT_EQ(server.Error(), "");
+}
+
 TEST(TlsServerName, InternationalNameGoesOutInItsAsciiForm) {
   ScriptedServer server(TlsOptions(Certs().current));
   server.Send("x\n").Close();
