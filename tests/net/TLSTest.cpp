@@ -646,3 +646,100 @@ TEST(OpenSSLUnavailable, HttpsFailsAndPlainGoesOn) {
 
 }  // namespace
 }  // namespace vto
+
+#include <openssl/pem.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace vto {
+namespace {
+
+TEST(TlsCallbacks, StatusReportsTheCipherAndTheHandshake) {
+  ScriptedServer server(TlsOptions(Certs().current, TLS1_3_VERSION, TLS1_3_VERSION));
+  server.Send("x\n").Close();
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  LauncherSettings(tls);
+  std::vector<std::string> lines;
+  tls.OnStatusInfo = [&](const std::string& line) { lines.push_back(line); };
+  auto client = ConnectTls(server, tls);
+  ASSERT_FALSE(lines.empty());
+  const std::string& cipher = lines.back();
+  EXPECT_TRUE(StartsWith(cipher, "Cipher: name = TLS_AES_")) << cipher;
+  EXPECT_NE(cipher.find("; bits = "), std::string::npos);
+  EXPECT_NE(cipher.find("; version = TLSv1.3; "), std::string::npos);
+  EXPECT_GT(lines.size(), 2u);  // the handshake's states came before
+}
+
+TEST(TlsCallbacks, VerificationOnlyWhenAVerifyModeIsSet) {
+  for (bool accept : {true, false}) {
+    ScriptedServer server(TlsOptions(Certs().current));
+    server.Send("x\n").Close();
+    TIdSSLIOHandlerSocketOpenSSL tls;
+    LauncherSettings(tls);
+    tls.SSLOptions().SetVerifyMode({sslvrfPeer});
+    std::string subject;
+    bool sawOk = true;
+    tls.OnVerifyPeer = [&](const TIdX509& cert, bool ok, int, int) {
+      subject = cert.Subject();
+      sawOk = sawOk && ok;
+      return accept;
+    };
+    if (accept) {
+      auto client = ConnectTls(server, tls);
+      EXPECT_EQ(tls.ReadLn(), "x");
+    } else {
+      EXPECT_THROW(ConnectTls(server, tls), EIdOSSLUnderlyingCryptoError);
+    }
+    EXPECT_NE(subject.find("CN=localhost"), std::string::npos);
+    EXPECT_FALSE(sawOk);  // self-signed: OpenSSL's own answer was no
+  }
+}
+
+TEST(TlsCallbacks, PasswordForAnEncryptedKey) {
+  TempFolder folder;
+  std::string keyFile = folder.Path() + "/encrypted.key";
+  {
+    FILE* in = std::fopen(Certs().current.keyFile.c_str(), "r");
+    ASSERT_NE(in, nullptr);
+    EVP_PKEY* key = PEM_read_PrivateKey(in, nullptr, nullptr, nullptr);
+    std::fclose(in);
+    FILE* out = std::fopen(keyFile.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    static char pass[] = "s3cret";
+    PEM_write_PrivateKey(out, key, EVP_aes_128_cbc(), nullptr, 0, nullptr, pass);
+    std::fclose(out);
+    EVP_PKEY_free(key);
+  }
+  for (const char* given : {"s3cret", "wrong"}) {
+    TIdSSLIOHandlerSocketOpenSSL tls;
+    LauncherSettings(tls);
+    tls.SSLOptions().SetCertFile(Certs().current.certFile);
+    tls.SSLOptions().SetKeyFile(keyFile);
+    bool asked = false;
+    tls.OnGetPasswordEx = [&](std::string& password, bool) {
+      asked = true;
+      password = given;
+    };
+    ScriptedServer server;
+    server.Start();
+    tls.SetPassThrough(true);  // the context is built even for a plain connection
+    TIdTCPClient client;
+    client.SetIOHandler(&tls);
+    if (std::string(given) == "s3cret") {
+      client.Connect("127.0.0.1", server.Port());
+      EXPECT_NE(tls.SSLContext(), nullptr);
+    } else {
+      try {
+        client.Connect("127.0.0.1", server.Port());
+        FAIL() << "key loaded with a wrong password";
+      } catch (const EIdOSSLLoadingKeyError& e) {
+        EXPECT_TRUE(StartsWith(e.what(), "Could not load key, check password.\r\n")) << e.what();
+      }
+    }
+    EXPECT_TRUE(asked);
+  }
+}
+
+}  // namespace
+}  // namespace vto
