@@ -151,7 +151,19 @@ bool SockAddrFor(const std::string& ip, std::uint16_t port, TIdIPVersion version
     if (ip.empty()) {
       a->sin_addr.s_addr = htonl(INADDR_ANY);
     } else if (inet_pton(AF_INET, ip.c_str(), &a->sin_addr) != 1) {
-      return false;
+      // A dotted text that passed the address test may carry blanks or
+      // leading zeros: its four numbers are the address.
+      if (!TIdStack::IsIP(ip)) return false;
+      std::uint32_t value = 0;
+      std::string_view rest = ip;
+      for (int i = 0; i < 4; ++i) {
+        std::size_t dot = rest.find('.');
+        std::uint32_t part = 0;
+        ParseDecimal(TrimBlanks(i < 3 ? rest.substr(0, dot) : rest), 255, part);
+        value = value << 8 | part;
+        if (i < 3) rest.remove_prefix(dot + 1);
+      }
+      a->sin_addr.s_addr = htonl(value);
     }
     length = sizeof(sockaddr_in);
   } else {
@@ -707,8 +719,8 @@ void TIdSocketHandle::ConnectWithTimeout(std::int32_t ATimeout) {
       }
     }
   }
-  if (err != 0) TIdStack::RaiseSocketError(TIdStack::RecordErrno(err));
   fcntl(FHandle, F_SETFL, flags);
+  if (err != 0) TIdStack::RaiseSocketError(TIdStack::RecordErrno(err));
   UpdateLocal();
   UpdatePeer();
 }

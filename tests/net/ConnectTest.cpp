@@ -184,6 +184,16 @@ TEST(ClientConnect, LocalhostInAnyCaseReachesTheLoopback) {
   }
 }
 
+TEST(ClientConnect, DottedAddressWithBlanksAndLeadingZeros) {
+  ScriptedServer server;
+  server.Send("ok\n").Close();
+  server.Start();
+  TIdTCPClient client;
+  client.Connect(" 127.000.0.01 ", server.Port());
+  EXPECT_EQ(client.Socket()->Binding()->PeerIP(), "127.0.0.1");
+  EXPECT_EQ(client.IOHandler()->ReadLn(), "ok");
+}
+
 TEST(ClientConnect, NothingListeningGivesConnectionRefused) {
   TIdTCPClient client;
   client.SetHost("127.0.0.1");

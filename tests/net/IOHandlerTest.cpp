@@ -32,6 +32,11 @@ class CountingHandler : public TIdIOHandlerStack {
     ++reads;
     return TIdIOHandlerStack::ReadFromTransport(VBuffer);
   }
+  bool TryReadFromTransport(TIdBytes& VBuffer, std::int32_t& ACount) override {
+    bool done = TIdIOHandlerStack::TryReadFromTransport(VBuffer, ACount);
+    reads += done ? 1 : 0;
+    return done;
+  }
 };
 
 std::unique_ptr<CountingHandler> Open(ScriptedServer& server) {
