@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "IdExceptions.h"
+#include "IdTCPConnection.h"
 #include "Streams.h"
 
 namespace vto {
@@ -23,7 +24,12 @@ TIdIOHandler::TIdIOHandler()
   FInputBuffer->OnBytesRemoved = [this](std::int32_t count) { DoWork(wmRead, count); };
 }
 
-TIdIOHandler::~TIdIOHandler() = default;
+TIdIOHandler::~TIdIOHandler() {
+  // A connection must not keep a handler that is gone.
+  std::vector<TIdTCPConnection*> users;
+  users.swap(FUsers);
+  for (TIdTCPConnection* user : users) user->IOHandlerDestroyed(this);
+}
 
 void TIdIOHandler::SetDefStringEncoding(TIdTextEncodingRef Value) {
   FDefStringEncoding = Value ? std::move(Value) : IdTextEncoding7Bit();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "IdBuffer.h"
 #include "IdGlobal.h"
@@ -16,6 +17,7 @@
 namespace vto {
 
 class TStream;
+class TIdTCPConnection;
 
 enum TIdMaxLineAction { maException = 0, maSplit = 1 };
 enum TWorkMode { wmRead, wmWrite };
@@ -155,7 +157,10 @@ class TIdIOHandler {
   bool FOpened = false;
 
  private:
+  friend class TIdTCPConnection;
   TIdStackUser FStackUser;
+  // Connections that use this handler; each forgets it when it is destroyed.
+  std::vector<TIdTCPConnection*> FUsers;
   bool FLargeStream = false;
   std::int32_t FConnectTimeout = 0;
   std::string FDestination;

@@ -1,5 +1,7 @@
 #include "IdTCPConnection.h"
 
+#include <algorithm>
+
 #include "IdExceptions.h"
 
 namespace vto {
@@ -15,19 +17,37 @@ TIdTCPConnection::~TIdTCPConnection() {
     } catch (...) {
     }
   }
+  Detach();
+  FManagedIOHandler.reset();
+}
+
+void TIdTCPConnection::Attach(TIdIOHandler* AHandler) {
+  FIOHandler = AHandler;
+  FSocket = dynamic_cast<TIdIOHandlerSocket*>(AHandler);
+  if (AHandler != nullptr) AHandler->FUsers.push_back(this);
+}
+
+void TIdTCPConnection::Detach() {
+  if (FIOHandler != nullptr) {
+    auto& users = FIOHandler->FUsers;
+    users.erase(std::remove(users.begin(), users.end(), this), users.end());
+  }
   FIOHandler = nullptr;
   FSocket = nullptr;
 }
 
+void TIdTCPConnection::IOHandlerDestroyed(TIdIOHandler* AHandler) {
+  if (FIOHandler != AHandler) return;
+  FIOHandler = nullptr;  // the handler is already leaving: no Detach
+  FSocket = nullptr;
+  if (FManagedIOHandler.get() == AHandler) (void)FManagedIOHandler.release();
+}
+
 void TIdTCPConnection::SetIOHandler(TIdIOHandler* AHandler) {
   if (AHandler == FIOHandler) return;
-  if (FManagedIOHandler && FManagedIOHandler.get() != AHandler) {
-    FIOHandler = nullptr;
-    FSocket = nullptr;
-    FManagedIOHandler.reset();
-  }
-  FIOHandler = AHandler;
-  FSocket = dynamic_cast<TIdIOHandlerSocket*>(AHandler);
+  Detach();
+  if (FManagedIOHandler && FManagedIOHandler.get() != AHandler) FManagedIOHandler.reset();
+  Attach(AHandler);
 }
 
 void TIdTCPConnection::SetManagedIOHandler(std::unique_ptr<TIdIOHandler> AHandler) {
@@ -38,10 +58,7 @@ void TIdTCPConnection::SetManagedIOHandler(std::unique_ptr<TIdIOHandler> AHandle
 
 void TIdTCPConnection::ReleaseManagedIOHandler() {
   if (!FManagedIOHandler) return;
-  if (FIOHandler == FManagedIOHandler.get()) {
-    FIOHandler = nullptr;
-    FSocket = nullptr;
-  }
+  if (FIOHandler == FManagedIOHandler.get()) Detach();
   FManagedIOHandler.reset();
 }
 

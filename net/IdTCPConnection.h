@@ -30,12 +30,17 @@ class TIdTCPConnection {
 
   std::function<void()> OnDisconnected;
 
+  // Called by a handler that is being destroyed while this connection uses it.
+  void IOHandlerDestroyed(TIdIOHandler* AHandler);
+
  protected:
   // The protocol's goodbye to the peer; nothing for a plain connection.
   virtual void DisconnectNotifyPeer() {}
   void SetManagedIOHandler(std::unique_ptr<TIdIOHandler> AHandler);
   bool ManagedIOHandler() const { return FManagedIOHandler != nullptr; }
   void ReleaseManagedIOHandler();
+  void Attach(TIdIOHandler* AHandler);
+  void Detach();
 
  private:
   TIdStackUser FStackUser;

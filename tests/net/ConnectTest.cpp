@@ -514,3 +514,25 @@ TEST(SocketHandle, DescriptorsAbove1024AreWaitedOn) {
 
 }  // namespace
 }  // namespace vto
+
+namespace vto {
+namespace {
+
+TEST(ClientConnect, HandlerFreedBeforeTheClientIsForgotten) {
+  ScriptedServer server;
+  server.Stall();
+  server.Start();
+  TIdTCPClient client;
+  auto handler = std::make_unique<TIdIOHandlerStack>();
+  client.SetIOHandler(handler.get());
+  client.Connect("127.0.0.1", server.Port());
+  handler.reset();  // freed by its creator while the client still refers to it
+  EXPECT_EQ(client.IOHandler(), nullptr);
+  EXPECT_EQ(client.Socket(), nullptr);
+  EXPECT_FALSE(client.Connected());
+  client.Disconnect();
+  server.Release();
+}  // destroying the client touches no freed handler
+
+}  // namespace
+}  // namespace vto
