@@ -1,5 +1,9 @@
 #include "IdAuthentication.h"
 
+#include <mutex>
+#include <utility>
+#include <vector>
+
 #include "IdText.h"
 #include "QELStream.h"
 #include "TextCodec.h"
@@ -54,6 +58,12 @@ void TIdAuthentication::SetPassword(std::string_view AValue) {
   FParams.SetValues("Password", AValue);
 }
 
+TIdAuthWhatsNext TIdAuthentication::Next() {
+  const TIdAuthWhatsNext result = DoNext();
+  if (result == wnDoRequest) ++FCurrentStep;
+  return result;
+}
+
 void TIdAuthentication::SetRequest(std::string_view, std::string_view) {}
 
 TIdBasicAuthentication::TIdBasicAuthentication() = default;
@@ -94,6 +104,50 @@ TIdAuthWhatsNext TIdBasicAuthentication::DoNext() {
   }
   if (FCurrentStep == 0) return Username().empty() ? wnAskTheProgram : wnDoRequest;
   return wnFail;
+}
+
+namespace {
+
+struct AuthRegistry {
+  std::mutex lock;
+  std::vector<std::pair<std::string, TIdAuthenticationClass>> schemes{
+      {"Basic", []() -> std::unique_ptr<TIdAuthentication> {
+         return std::make_unique<TIdBasicAuthentication>();
+       }}};
+};
+
+AuthRegistry& Registry() {
+  static AuthRegistry registry;
+  return registry;
+}
+
+}  // namespace
+
+void RegisterAuthenticationMethod(std::string_view AMethodName, TIdAuthenticationClass AClass) {
+  if (AMethodName.empty() || AClass == nullptr) return;
+  AuthRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  for (auto& entry : r.schemes)
+    if (SameTextAscii(entry.first, AMethodName)) {
+      entry.second = AClass;
+      return;
+    }
+  r.schemes.emplace_back(std::string(AMethodName), AClass);
+}
+
+void UnregisterAuthenticationMethod(std::string_view AMethodName) {
+  AuthRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  std::erase_if(r.schemes,
+                [&](const auto& entry) { return SameTextAscii(entry.first, AMethodName); });
+}
+
+TIdAuthenticationClass FindAuthClass(std::string_view AAuthName) {
+  AuthRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  for (const auto& entry : r.schemes)
+    if (SameTextAscii(entry.first, AAuthName)) return entry.second;
+  return nullptr;
 }
 
 }  // namespace vto

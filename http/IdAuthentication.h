@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -30,7 +31,8 @@ class TIdAuthentication {
   // The value of the "Authorization" line.
   virtual std::string Authentication() = 0;
   virtual bool KeepAlive() const { return false; }
-  TIdAuthWhatsNext Next() { return DoNext(); }
+  // Runs the step decision; a request to be sent moves on to the next step.
+  TIdAuthWhatsNext Next();
 
   TIdHeaderList& AuthParams() { return FAuthParams; }
   const TIdHeaderList& AuthParams() const { return FAuthParams; }
@@ -69,6 +71,14 @@ class TIdBasicAuthentication : public TIdAuthentication {
  private:
   std::string FRealm;
 };
+
+// The process-wide registry of authentication schemes: a scheme name and the
+// way to make an object of its class. "Basic" is registered from the start.
+using TIdAuthenticationClass = std::unique_ptr<TIdAuthentication> (*)();
+void RegisterAuthenticationMethod(std::string_view AMethodName, TIdAuthenticationClass AClass);
+void UnregisterAuthenticationMethod(std::string_view AMethodName);
+// The class registered for a scheme name (compared without regard to case), or null.
+TIdAuthenticationClass FindAuthClass(std::string_view AAuthName);
 
 // Text as bytes in a named character set: UTF-8, ISO-8859-1 or US-ASCII by their
 // usual names; anything else takes each character's low 8 bits.
