@@ -350,7 +350,7 @@ TIdSSLContext::MethodChoice TIdSSLContext::SelectMethod() const {
   return choice;
 }
 
-void TIdSSLContext::InitContext(TIdSSLCtxMode ACtxMode) {
+void TIdSSLContext::BuildContext(TIdSSLCtxMode ACtxMode) {
   if (FContext != nullptr) {
     SSL_CTX* old = FContext;
     FContext = nullptr;
@@ -701,7 +701,7 @@ void TIdSSLIOHandlerSocketOpenSSL::PrepareContext() {
   c.Method = FSSLOptions->Method();
   c.SSLVersions = FSSLOptions->SSLVersions();
   c.Mode = FSSLOptions->Mode();
-  c.InitContext(sslCtxClient);
+  c.BuildContext(sslCtxClient);
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::NegotiateTLS() {

@@ -127,7 +127,7 @@ class TIdSSLContext {
 
   // Protocol options, mode, default verify paths, the cipher list and, only
   // with a verify mode, verification. Raises the exceptions of each step.
-  void InitContext(TIdSSLCtxMode ACtxMode);
+  void BuildContext(TIdSSLCtxMode ACtxMode);
   SSL_CTX* Context() const { return FContext; }
 
   TIdSSLVersion Method = sslvTLSv1;

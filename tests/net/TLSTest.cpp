@@ -426,7 +426,7 @@ TEST(SSLContextBuild, ModeMustBeSetBeforeSelectingAMethod) {
   context.Mode = sslmUnassigned;
   context.Method = sslvSSLv2;  // no such method in this library
   try {
-    context.InitContext(sslCtxClient);  // the client mode is filled in first
+    context.BuildContext(sslCtxClient);  // the client mode is filled in first
     FAIL() << "built";
   } catch (const EIdOSSLGetMethodError& e) {
     EXPECT_STREQ(e.what(), "Error getting SSL method.");
@@ -438,7 +438,7 @@ TEST(SSLContextBuild, DefaultContextVerifiesNothingAndKeepsTheCipherList) {
   TIdSSLContext context;
   context.Method = sslvSSLv23;
   context.SSLVersions = kAllSSLVersions;
-  context.InitContext(sslCtxClient);
+  context.BuildContext(sslCtxClient);
   ASSERT_NE(context.Context(), nullptr);
   EXPECT_EQ(SSL_CTX_get_verify_mode(context.Context()), SSL_VERIFY_NONE);
   EXPECT_NE(SSL_CTX_get_options(context.Context()) & SSL_OP_IGNORE_UNEXPECTED_EOF, 0u);
@@ -450,7 +450,7 @@ TEST(SSLContextBuild, VersionsOutsideTheSetAreSwitchedOff) {
   TIdSSLContext context;
   context.Method = sslvSSLv23;
   context.SSLVersions = {sslvTLSv1, sslvTLSv1_2};
-  context.InitContext(sslCtxClient);
+  context.BuildContext(sslCtxClient);
   std::uint64_t options = SSL_CTX_get_options(context.Context());
   EXPECT_NE(options & SSL_OP_NO_TLSv1_1, 0u);
   EXPECT_EQ(options & SSL_OP_NO_TLSv1, 0u);
