@@ -2,12 +2,16 @@
 # Installs the Debian packages the project needs, and only those that are missing.
 #   scripts/setup.sh          build and run-time packages
 #   scripts/setup.sh --test   also the servers and tools the tests use
+#   scripts/setup.sh --fuzz   also the fuzzing compiler and the coverage report tool
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config libssl-dev zlib1g-dev libgtk-3-dev
           libgtest-dev libgmock-dev libbenchmark-dev)
 if [[ "${1:-}" == "--test" ]]; then
   packages+=(nginx openssl zip unzip python3 xvfb xauth imagemagick x11-utils xdotool curl)
+fi
+if [[ "${1:-}" == "--fuzz" ]]; then
+  packages+=(clang-14 libfuzzer-14-dev gcovr)
 fi
 
 missing=()
