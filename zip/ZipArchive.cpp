@@ -209,6 +209,9 @@ void TZipArchive::ParseZip() {
     FZipCommentPos = pos + static_cast<std::int64_t>(sizeof raw);
     FZipComment.clear();
 
+    // The directory lies before its end record; an offset beyond it would make
+    // the next added entry grow the stream to wherever the record points.
+    if (FEndOfCentralDir.OffsetOfStartOfCentralDirectory > static_cast<std::uint64_t>(pos)) return;
     const int expected = FEndOfCentralDir.TotalNumberOfEntriesOnThisDisk;
     s.SetPosition(FEndOfCentralDir.OffsetOfStartOfCentralDirectory);
     for (int i = 0; i < expected; ++i) {
