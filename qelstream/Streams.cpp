@@ -18,6 +18,8 @@ namespace {
 
 constexpr std::int64_t kMaxSize = std::numeric_limits<std::int32_t>::max();
 const char kOutOfMemory[] = "Out of memory while expanding memory stream";
+// Growth by SetSize from which on a fresh zeroed block replaces writing the zeros.
+constexpr std::int32_t kFreshZeroGrowth = 1 << 20;
 
 std::string ErrnoText(int err) {
   char buf[256];
@@ -198,6 +200,22 @@ void TMemoryStream::SetSize(std::int64_t NewSize) {
   if (NewSize > kMaxSize) throw EStreamError(kOutOfMemory);
   const std::int32_t old = FSize;
   const auto n = static_cast<std::int32_t>(NewSize);
+  if (n > FCapacity && n - old >= kFreshZeroGrowth) {
+    // A large size set in advance (the announced length of a body) takes fresh
+    // zeroed pages: no memory is touched until bytes are written there.
+    const std::int64_t rounded = (static_cast<std::int64_t>(n) + (kMemoryDelta - 1)) &
+                                 ~static_cast<std::int64_t>(kMemoryDelta - 1);
+    const auto capacity = static_cast<std::int32_t>(std::min(rounded, kMaxSize));
+    void* block = std::calloc(1, static_cast<std::size_t>(capacity));
+    if (block == nullptr) throw EStreamError(kOutOfMemory);
+    if (old > 0) std::memcpy(block, FMemory, static_cast<std::size_t>(old));
+    std::free(FMemory);
+    FMemory = static_cast<char*>(block);
+    FCapacity = capacity;
+    FSize = n;
+    if (FPosition > n) FPosition = n;
+    return;
+  }
   SetCapacity(n);
   FSize = n;
   if (n > old) std::memset(FMemory + old, 0, static_cast<std::size_t>(n - old));

@@ -1,0 +1,70 @@
+// Memory streams under sizes a stranger chooses: a size announced in advance (a
+// body's length) costs no memory until the bytes arrive, and nothing beyond the
+// 32-bit size is ever taken.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <limits>
+
+#include "QELStream.h"
+#include "Streams.h"
+
+namespace vto {
+namespace {
+
+// Resident memory of this process in bytes.
+std::int64_t ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  std::int64_t total = 0, resident = 0;
+  statm >> total >> resident;
+  return resident * ::sysconf(_SC_PAGESIZE);
+}
+
+constexpr std::int64_t kMiB = 1 << 20;
+
+TEST(MemoryStreamBounds, LargeSizeSetInAdvanceTakesNoResidentMemory) {
+  TMemoryStream s;
+  s.WriteBuffer("head", 4);
+  const std::int64_t before = ResidentBytes();
+  s.SetSize(1536 * kMiB);
+  EXPECT_LT(ResidentBytes() - before, 64 * kMiB);
+  ASSERT_EQ(s.Size(), 1536 * kMiB);
+  EXPECT_EQ(std::string(s.Memory(), 4), "head");
+  // The grown part reads as zero bytes wherever it is looked at.
+  for (std::int64_t at : {std::int64_t{4}, 700 * kMiB, 1536 * kMiB - 1}) {
+    EXPECT_EQ(s.Memory()[at], '\0') << at;
+  }
+  EXPECT_EQ(s.Position(), 4);
+  s.SetSize(10);
+  EXPECT_EQ(s.Size(), 10);
+  EXPECT_EQ(std::string(s.Memory(), 4), "head");
+}
+
+TEST(MemoryStreamBounds, ShrinkThenGrowAgainGivesZeroBytes) {
+  // A block that held data and grows by SetSize must not show the old bytes.
+  TMemoryStream s;
+  const std::string bytes(3 * kMiB, 'x');
+  s.WriteBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+  s.SetSize(16);
+  s.SetSize(8 * kMiB);
+  EXPECT_EQ(std::string(s.Memory(), 16), std::string(16, 'x'));
+  EXPECT_EQ(s.Memory()[16], '\0');
+  EXPECT_EQ(s.Memory()[2 * kMiB], '\0');
+  EXPECT_EQ(s.Memory()[8 * kMiB - 1], '\0');
+}
+
+TEST(MemoryStreamBounds, SizeBeyondTheLimitRaisesAndKeepsTheContent) {
+  TQELMemoryStream s;
+  s.AppendStr("abc");
+  try {
+    s.SetSize(std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1);
+    FAIL() << "no exception";
+  } catch (const EStreamError& e) {
+    EXPECT_STREQ(e.what(), "Out of memory while expanding memory stream");
+  }
+  EXPECT_EQ(s.GetAsString(), "abc");
+}
+
+}  // namespace
+}  // namespace vto
