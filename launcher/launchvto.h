@@ -30,7 +30,10 @@ class TLaunchVTO {
   void findExecutable(const std::string& name, std::string& path);
   // Starts the launcher program found at path; false when nothing usable was found.
   bool startFound(const std::string& path, const char* label);
+  // The response body of a GET of url, or no stream when the download failed
+  // (after its dialog). The caller owns the stream.
   std::unique_ptr<TQELMemoryStream> downloadJNLP(const std::string& url);
+  static std::string DownloadFailedText(const std::string& url);
 };
 
 }  // namespace vto
