@@ -332,7 +332,7 @@ void TIdCustomHTTP::RunRequest(std::string_view AMethod, std::string_view AURL, 
   resp.SetContentStream(AResponseContent);
 
   auto finish = [&] {
-    if (FFramingLost || !resp.KeepAlive()) Disconnect();
+    if (FFramingLost || !resp.KeepAlive()) DropConnection();
   };
   try {
     for (;;) {
@@ -370,7 +370,7 @@ void TIdCustomHTTP::RunRequest(std::string_view AMethod, std::string_view AURL, 
     // Anything else may leave part of a response unread: it must not be taken
     // for the next one.
     try {
-      Disconnect();
+      DropConnection();
     } catch (...) {
     }
     throw;
@@ -460,19 +460,17 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPConnectionType AType) {
   if (!Response().KeepAlive()) Disconnect();
   TIdIOHandler* io = IOHandler();
   if (io != nullptr) {
-    io->InputBuffer().Clear();
     try {
       CheckForGracefulDisconnect(false);
     } catch (const EIdException&) {
     }
-  }
-  if (Connected()) {
-    // Bytes that came after the last response put the connection out of step
-    // with its requests: start afresh.
-    if (io == nullptr || io->InputBufferIsEmpty()) return;
-    Disconnect();
+    // Bytes beyond the last response put the connection out of step with its
+    // requests: they would be read as the next answer. Start afresh instead.
+    (void)Connected();  // takes in what has arrived meanwhile
+    if (!io->InputBufferIsEmpty()) Disconnect();
     io->InputBuffer().Clear();
   }
+  if (Connected()) return;
   SetIPVersion(FURI.IPVersion());
   auto* tls = dynamic_cast<TIdSSLIOHandlerSocketBase*>(io);
   if (AType == ctSSL) {
@@ -492,6 +490,11 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPConnectionType AType) {
     }
     throw;
   }
+}
+
+void TIdCustomHTTP::DropConnection() {
+  Disconnect();
+  if (IOHandler() != nullptr) IOHandler()->InputBuffer().Clear();
 }
 
 std::string TIdCustomHTTP::ReadProtocolLine() {

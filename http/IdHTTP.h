@@ -235,6 +235,8 @@ class TIdCustomHTTP : public TIdTCPClientCustom, public IIdHTTPOwner {
   void SendRequest(TIdHTTPRequest& ARequest);
   void EnsureConnected(TIdHTTPConnectionType AType);
   std::string ReadProtocolLine();
+  // Closes the connection and forgets what it had buffered.
+  void DropConnection();
   void StoreResponseCookies(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
   void AddRequestCookies(TIdURI& AURI, TIdHTTPRequest& ARequest);
   bool ConfirmRedirect(std::string& ALocation, std::string& AMethod, std::int32_t ACount);
