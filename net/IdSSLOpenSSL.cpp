@@ -264,6 +264,12 @@ int ProtocolVersionOf(TIdSSLVersion v) {
   }
 }
 
+// SSL_get_error reads the error queue, which must hold nothing older than the
+// call it explains. Peeking first keeps the common case cheap.
+void ClearErrorQueue() {
+  if (ERR_peek_error() != 0) ERR_clear_error();
+}
+
 // The SSL_get_error result of a failed handshake. A peer that ends the
 // connection in mid-handshake without an alert reads as a close notification
 // under SSL_OP_IGNORE_UNEXPECTED_EOF; in a handshake it is the protocol
@@ -573,7 +579,7 @@ void TIdSSLSocket::Accept(int AHandle) {
 std::int32_t TIdSSLSocket::Recv(TIdBytes& VBuffer) {
   if (FSSL == nullptr) return -1;
   while (true) {
-    ERR_clear_error();
+    ClearErrorQueue();
     TIdStack::WSSetLastError(0);
     int n = SSL_read(FSSL, VBuffer.data(), static_cast<int>(VBuffer.size()));
     if (n > 0) return n;
@@ -594,7 +600,7 @@ std::int32_t TIdSSLSocket::Send(const TIdBytes& ABuffer, std::int32_t AOffset,
   if (FSSL == nullptr) return -1;
   std::int32_t total = 0;
   while (true) {
-    ERR_clear_error();
+    ClearErrorQueue();
     TIdStack::WSSetLastError(0);
     int n = SSL_write(FSSL, ABuffer.data() + AOffset, ALength);
     if (n > 0) {
