@@ -118,10 +118,8 @@ std::int32_t TIdIOHandler::ReadFromSource(bool ARaiseExceptionIfDisconnected, st
     if (FRecvBlock.size() != static_cast<std::size_t>(FRecvBufferSize)) {
       FRecvBlock.assign(static_cast<std::size_t>(FRecvBufferSize), 0);
     }
-    // What is there already is taken without the readability wait; only an
-    // empty transport is waited on.
     std::int32_t count = 0;
-    bool readDone = FOpened && HasTransport() && TryReadFromTransport(FRecvBlock, count);
+    bool readDone = FOpened && HasTransport() && TryReadFromTransport(FRecvBlock, ATimeout, count);
     if (!readDone && !Readable(ATimeout)) {
       if (ARaiseExceptionOnTimeout) throw EIdReadTimeout();
       return -1;

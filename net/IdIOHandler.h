@@ -129,11 +129,14 @@ class TIdIOHandler {
   // Send at most ALength bytes from AOffset; the count taken, 0 closed, below 0 error.
   virtual std::int32_t WriteToTransport(const TIdBytes& ABuffer, std::int32_t AOffset,
                                         std::int32_t ALength) = 0;
-  // One read that does not wait: true with the result in ACount when the
-  // transport had something to say (bytes, its end or a failure), false when a
-  // read would have to wait. The base never reads this way.
-  virtual bool TryReadFromTransport(TIdBytes& VBuffer, std::int32_t& ACount) {
+  // A read that takes the readability wait upon itself, where the transport
+  // can do that exactly: true with the result in ACount when it read (bytes,
+  // its end or a failure), false when the caller must first wait with
+  // Readable(ATimeout) and then read. The base never reads this way.
+  virtual bool TryReadFromTransport(TIdBytes& VBuffer, std::int32_t ATimeout,
+                                    std::int32_t& ACount) {
     (void)VBuffer;
+    (void)ATimeout;
     (void)ACount;
     return false;
   }

@@ -111,8 +111,14 @@ std::int32_t TIdIOHandlerSocket::ReadFromTransport(TIdBytes& VBuffer) {
   return FBinding->Receive(VBuffer.data(), static_cast<std::int32_t>(VBuffer.size()));
 }
 
-bool TIdIOHandlerSocket::TryReadFromTransport(TIdBytes& VBuffer, std::int32_t& ACount) {
-  return FBinding->TryReceive(VBuffer.data(), static_cast<std::int32_t>(VBuffer.size()), ACount);
+bool TIdIOHandlerSocket::TryReadFromTransport(TIdBytes& VBuffer, std::int32_t ATimeout,
+                                              std::int32_t& ACount) {
+  const auto length = static_cast<std::int32_t>(VBuffer.size());
+  if (ATimeout == IdTimeoutInfinite) {
+    ACount = FBinding->Receive(VBuffer.data(), length);
+    return true;
+  }
+  return FBinding->TryReceive(VBuffer.data(), length, ACount);
 }
 
 std::int32_t TIdIOHandlerSocket::WriteToTransport(const TIdBytes& ABuffer, std::int32_t AOffset,

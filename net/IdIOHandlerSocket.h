@@ -57,7 +57,10 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   virtual void ConnectTransport();
 
   std::int32_t ReadFromTransport(TIdBytes& VBuffer) override;
-  bool TryReadFromTransport(TIdBytes& VBuffer, std::int32_t& ACount) override;
+  // Without a time limit a blocking receive is the wait itself; otherwise what
+  // has arrived is taken without waiting.
+  bool TryReadFromTransport(TIdBytes& VBuffer, std::int32_t ATimeout,
+                            std::int32_t& ACount) override;
   std::int32_t WriteToTransport(const TIdBytes& ABuffer, std::int32_t AOffset,
                                 std::int32_t ALength) override;
   bool HasTransport() override { return BindingAllocated(); }

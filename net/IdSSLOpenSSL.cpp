@@ -629,8 +629,9 @@ std::int32_t TIdSSLIOHandlerSocketBase::ReadFromTransport(TIdBytes& VBuffer) {
   return ReceiveDecrypted(VBuffer);
 }
 
-bool TIdSSLIOHandlerSocketBase::TryReadFromTransport(TIdBytes& VBuffer, std::int32_t& ACount) {
-  return FPassThrough && TIdIOHandlerStack::TryReadFromTransport(VBuffer, ACount);
+bool TIdSSLIOHandlerSocketBase::TryReadFromTransport(TIdBytes& VBuffer, std::int32_t ATimeout,
+                                                     std::int32_t& ACount) {
+  return FPassThrough && TIdIOHandlerStack::TryReadFromTransport(VBuffer, ATimeout, ACount);
 }
 
 std::int32_t TIdSSLIOHandlerSocketBase::WriteToTransport(const TIdBytes& ABuffer,

@@ -222,7 +222,8 @@ class TIdSSLIOHandlerSocketBase : public TIdIOHandlerStack {
                                      std::int32_t ALength) = 0;
   std::int32_t ReadFromTransport(TIdBytes& VBuffer) override;
   // Through the session every read waits for readability first.
-  bool TryReadFromTransport(TIdBytes& VBuffer, std::int32_t& ACount) override;
+  bool TryReadFromTransport(TIdBytes& VBuffer, std::int32_t ATimeout,
+                            std::int32_t& ACount) override;
   std::int32_t WriteToTransport(const TIdBytes& ABuffer, std::int32_t AOffset,
                                 std::int32_t ALength) override;
 

@@ -32,8 +32,9 @@ class CountingHandler : public TIdIOHandlerStack {
     ++reads;
     return TIdIOHandlerStack::ReadFromTransport(VBuffer);
   }
-  bool TryReadFromTransport(TIdBytes& VBuffer, std::int32_t& ACount) override {
-    bool done = TIdIOHandlerStack::TryReadFromTransport(VBuffer, ACount);
+  bool TryReadFromTransport(TIdBytes& VBuffer, std::int32_t ATimeout,
+                            std::int32_t& ACount) override {
+    bool done = TIdIOHandlerStack::TryReadFromTransport(VBuffer, ATimeout, ACount);
     reads += done ? 1 : 0;
     return done;
   }
