@@ -163,6 +163,19 @@ TEST(HttpRequestBlock, HttpsWithoutATlsHandlerIsRefused) {
   }
 }
 
+TEST(HttpRequestBlock, HttpsUrlWithoutAHostOnANewClient) {
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  TIdHTTP http;
+  http.SetIOHandler(&tls);
+  TQELMemoryStream body;
+  try {
+    http.Get("https:///a.jnlp", body);
+    FAIL() << "no exception";
+  } catch (const EIdURIException& e) {
+    EXPECT_STREQ(e.what(), "Host field is empty");
+  }
+}
+
 // ---------------------------------------------------------------- statuses
 
 TEST(HttpStatus, Continue100IsSkipped) {
@@ -558,6 +571,40 @@ TEST(HttpRedirect, RelativeLocationsMergeIntoTheCurrentPath) {
   EXPECT_EQ(server.Received(), DownloadRequest("/a/start", h) + DownloadRequest("/b/c.jnlp", h) +
                                    DownloadRequest("/b/c2.jnlp", h));
   EXPECT_EQ(Content(body), "done");
+}
+
+TEST(HttpRedirect, SeeOtherTurnsTheMethodIntoGetOthersKeepIt) {
+  ScriptedServer server;
+  const std::string h = HostOf(server);
+  auto request = [&](const std::string& method, const std::string& target) {
+    return method + " " + target + " HTTP/1.1\r\nHost: " + h + "\r\n" + kAccept + kUserAgent +
+           "Authorization: Basic Og==\r\n\r\n";
+  };
+  server.ExpectUntil("\r\n\r\n")
+      .Send("HTTP/1.1 301 Moved\r\nLocation: /b\r\nContent-Length: 0\r\n\r\n")
+      .Expect(Len(request("HEAD", "/b")))
+      .Send("HTTP/1.1 303 See Other\r\nLocation: /c\r\nContent-Length: 0\r\n\r\n")
+      .Expect(Len(request("GET", "/c")))
+      .Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")
+      .ExpectEnd();
+  server.Start();
+  TIdHTTP http;
+  ConfigureAsDownload(http);
+  std::vector<std::int32_t> counts;
+  // A handler that turns every followed request into a HEAD.
+  http.OnRedirect = [&](std::string&, std::string& method, std::int32_t count) {
+    counts.push_back(count);
+    method = "HEAD";
+    return true;
+  };
+  TQELMemoryStream body;
+  http.Get(Local(server, "/a"), body);
+  http.Disconnect();
+  server.Join();
+  EXPECT_EQ(server.Error(), "");
+  EXPECT_EQ(server.Received(), request("GET", "/a") + request("HEAD", "/b") + request("GET", "/c"));
+  EXPECT_EQ(counts, (std::vector<std::int32_t>{1, 2}));
+  EXPECT_EQ(Content(body), "ok");
 }
 
 TEST(HttpRedirect, FoundWithoutLocationRaises302) {
