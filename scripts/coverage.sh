@@ -15,7 +15,7 @@ if [[ "${1:-}" != "--report" ]]; then
   cmake -S . -B "$build" -DVTO_COVERAGE=ON -DVTO_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
   cmake --build "$build" -j "$jobs"
   find "$build" -name '*.gcda' -delete
-  (cd "$build" && ctest --output-on-failure -j "$jobs" >ctest.log 2>&1) || status=$?
+  (cd "$build" && ctest --output-on-failure --timeout 120 -j "$jobs" >ctest.log 2>&1) || status=$?
   tail -n 3 "$build/ctest.log"
 fi
 
