@@ -1,9 +1,12 @@
 // The built program, run as a user runs it: no display, a PATH of our making.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,8 +14,11 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <thread>
+
+#include "NginxServer.h"
 
 namespace fs = std::filesystem;
 
@@ -76,6 +82,19 @@ bool WaitFor(const fs::path& p) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
+}
+
+// A loopback port that nothing listens on.
+int UnusedPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
 }
 
 class LauncherProcess : public ::testing::Test {
@@ -163,4 +182,90 @@ TEST_F(LauncherProcess, DebugMessagesAppearInOrderOnStandardError) {
                        "/javaws\n");
   ASSERT_TRUE(WaitFor(root_ / "javaws.args"));
   StartedPid("javaws");
+}
+
+namespace {
+
+// No Java launcher anywhere, and a private desktop database in which a recording
+// script is the application for JNLP files (unless the test says otherwise).
+class DownloadProcess : public LauncherProcess {
+ protected:
+  void SetUp() override {
+    LauncherProcess::SetUp();
+    env_["XDG_DATA_HOME"] = (root_ / "data").string();
+    env_["XDG_CONFIG_HOME"] = (root_ / "config").string();
+    env_["XDG_DATA_DIRS"] = "/usr/share";  // the system's MIME database, no applications of ours
+    env_["XDG_CONFIG_DIRS"] = (root_ / "none").string();
+    env_["HOME"] = root_.string();
+    fs::create_directories(root_ / "data" / "applications");
+    fs::create_directories(root_ / "config");
+  }
+  void Associate() {
+    const fs::path opener = root_ / "opener";
+    std::ofstream(opener) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > '"
+                          << (root_ / "opened.part").string() << "'\n/bin/mv '"
+                          << (root_ / "opened.part").string() << "' '"
+                          << (root_ / "opened").string() << "'\n";
+    fs::permissions(opener, fs::perms::owner_all);
+    std::ofstream(root_ / "data" / "applications" / "vto-jnlp-opener.desktop")
+        << "[Desktop Entry]\nType=Application\nName=JNLP opener\nExec=" << opener.string()
+        << " %f\nMimeType=application/x-java-jnlp-file;\n";
+    std::ofstream(root_ / "config" / "mimeapps.list")
+        << "[Default Applications]\napplication/x-java-jnlp-file=vto-jnlp-opener.desktop\n";
+  }
+  std::vector<fs::path> TmpFiles() const {
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(root_ / "tmp")) files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+};
+
+}  // namespace
+
+TEST_F(DownloadProcess, TheServedFileIsSavedAndOpenedByItsApplication) {
+  if (!vto::testing::NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
+  vto::testing::NginxServer nginx;
+  Associate();
+  const Result r = RunLauncher({"-u", nginx.HttpsUrl("/app.jnlp")}, env_);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "");
+  ASSERT_TRUE(WaitFor(root_ / "opened"));
+  const auto files = TmpFiles();
+  ASSERT_EQ(files.size(), 2u);
+  const std::string empty = files[0].string(), jnlp = files[1].string();
+  EXPECT_TRUE(std::regex_match(jnlp, std::regex(".*/vto[0-9A-F]{1,4}\\.tmp\\.jnlp"))) << jnlp;
+  EXPECT_EQ(jnlp, empty + ".jnlp");
+  EXPECT_EQ(fs::file_size(empty), 0u);
+  EXPECT_EQ(Slurp(jnlp), vto::testing::NginxServer::kJnlpBody);
+  EXPECT_EQ(Slurp(root_ / "opened"), jnlp + "\n");
+}
+
+TEST_F(DownloadProcess, AnUnreachableServerIsReportedOnceAndWritesNoFile) {
+  Associate();
+  const std::string url = "https://127.0.0.1:" + std::to_string(UnusedPort()) + "/vto.jnlp";
+  const Result r = RunLauncher({"-u", url}, env_);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "Error\nUnable to download " + url +
+                       "\nContact your IT administrator for assistance.\n");
+  EXPECT_TRUE(TmpFiles().empty());
+  EXPECT_FALSE(fs::exists(root_ / "opened"));
+}
+
+TEST_F(DownloadProcess, NoApplicationForJnlpFilesMeansJavaIsNotInstalled) {
+  if (!vto::testing::NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
+  vto::testing::NginxServer nginx;
+  const Result r = RunLauncher({"-u", nginx.HttpsUrl("/app.jnlp")}, env_);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err,
+            "Error\nJava is not installed on your computer. Please contact your IT department for "
+            "assistance.\n");
+  EXPECT_EQ(TmpFiles().size(), 2u);  // saved all the same
+}
+
+TEST_F(DownloadProcess, ABareUrlSwitchGivesTheDialogWithAnEmptyUrl) {
+  const Result r = RunLauncher({"-u"}, env_);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "Error\nUnable to download \nContact your IT administrator for assistance.\n");
+  EXPECT_TRUE(TmpFiles().empty());
 }
