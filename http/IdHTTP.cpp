@@ -14,10 +14,6 @@ using namespace http_text;
 
 namespace {
 
-// A declared length is taken in slices of this size, so a peer that announces
-// more than it sends makes the stream reserve at most one slice ahead.
-constexpr std::int64_t kBodySlice = 32 * 1024 * 1024;
-
 bool ContainsNoCase(std::string_view s, std::string_view part) {
   return AsciiLowerCase(s).find(AsciiLowerCase(part)) != std::string::npos;
 }
@@ -627,9 +623,20 @@ bool TIdCustomHTTP::BodyExpected(TIdHTTPResponse& AResponse) {
 
 void TIdCustomHTTP::ReadBytesInto(TStream* AStream, std::int64_t ACount) {
   TIdIOHandler* io = IOHandler();
+  if (AStream == nullptr) {
+    io->ReadStream(nullptr, ACount, false);
+    return;
+  }
+  // Appended through the input buffer: the stream grows by its own steps, where
+  // sizing it for every chunk would move the whole block each time.
+  TIdBuffer& buffer = io->InputBuffer();
   while (ACount > 0) {
-    const std::int64_t n = std::min(ACount, kBodySlice);
-    io->ReadStream(AStream, n, false);
+    if (buffer.Size() == 0 && !io->CheckForDataOnSource(IdTimeoutDefault)) {
+      if (io->ClosedGracefully() || !io->Opened()) throw EIdConnClosedGracefully();
+      throw EIdReadTimeout();
+    }
+    const std::int32_t n = static_cast<std::int32_t>(std::min<std::int64_t>(ACount, buffer.Size()));
+    buffer.ExtractToStream(AStream, n);
     ACount -= n;
   }
 }
@@ -658,7 +665,8 @@ void TIdCustomHTTP::ReadBody(TIdHTTPResponse& AResponse, TStream* AStream) {
     if (ContainsNoCase(AResponse.TransferEncoding(), "chunked")) {
       ReadChunkedBody(AResponse, target);
     } else if (AResponse.HasContentLength()) {
-      if (AResponse.ContentLength() > 0) ReadBytesInto(target, AResponse.ContentLength());
+      // Sized once for the announced length (untouched memory until bytes come).
+      if (AResponse.ContentLength() > 0) io->ReadStream(target, AResponse.ContentLength(), false);
     } else if (IsMultipartMediaType(media)) {
       ReadMultipartBody(AResponse, target);
     } else {

@@ -250,8 +250,7 @@ class TIdCustomHTTP : public TIdTCPClientCustom, public IIdHTTPOwner {
   bool BodyExpected(TIdHTTPResponse& AResponse);
   void ReadChunkedBody(TIdHTTPResponse& AResponse, TStream* AStream);
   void ReadMultipartBody(TIdHTTPResponse& AResponse, TStream* AStream);
-  // ACount bytes into AStream (dropped without one), in slices, so that a
-  // length the peer announces never reserves more than one slice ahead.
+  // ACount bytes of a chunk into AStream (dropped without one).
   void ReadBytesInto(TStream* AStream, std::int64_t ACount);
 
   std::int32_t FAuthRetries = 0;
