@@ -3,6 +3,7 @@
 // redirects, authentication and cookies on the wire.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -362,6 +363,53 @@ TEST(HttpBody, XmlDeclarationNamesTheCharacterSet) {
   x.Get();
   EXPECT_EQ(Content(x.body), xml);
   EXPECT_EQ(x.http.Response().CharSet(), "windows-1252");
+}
+
+TEST(HttpBody, HtmlMetaCharsetIsTakenUnlessSwitchedOff) {
+  const std::string html =
+      "<html><head><meta charset=\"utf-8\"><title>t</title></head><body>x</body></html>";
+  const std::string response = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                               std::to_string(html.size()) + "\r\n\r\n" + html;
+  {
+    OneShot x(response);
+    x.Get();
+    EXPECT_EQ(Content(x.body), html);
+    EXPECT_EQ(x.http.Response().CharSet(), "utf-8");
+  }
+  {
+    OneShot x(response);
+    x.http.SetHTTPOptions({hoNoParseMetaHTTPEquiv});
+    x.Get();
+    EXPECT_EQ(x.http.Response().CharSet(), "ISO-8859-1");
+  }
+}
+
+TEST(HttpBody, MarkedBodyForAFileStreamIsCopiedWhole) {
+  testing::TempFolder folder;
+  const std::string name = folder.Path() + "/page.html";
+  const std::string html = "<html><head><meta charset='utf-8'></head><body>" +
+                           std::string(70000, 'p') + "</body></html>";
+  OneShot x("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n" +
+            [&] {
+              char size[32];
+              std::snprintf(size, sizeof size, "%zx\r\n", html.size());
+              return std::string(size) + html + "\r\n0\r\n\r\n";
+            }());
+  {
+    TFileStream file(name, fmCreate);
+    x.http.Get(Local(x.server, "/page.html"), file);
+  }
+  TQELMemoryStream back;
+  back.LoadFromFile(name);
+  EXPECT_EQ(Content(back), html);
+  EXPECT_EQ(x.http.Response().CharSet(), "utf-8");
+}
+
+TEST(HttpBody, ChunkedBodyIsLeftWhenSwitchedOff) {
+  OneShot x("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n");
+  x.http.SetHTTPOptions({hoNoReadChunked});
+  x.Get();
+  EXPECT_EQ(x.body.Size(), 0);
 }
 
 // ---------------------------------------------------------------- header bound
