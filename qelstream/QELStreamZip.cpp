@@ -1,8 +1,10 @@
 // One-entry zip archives of the document stream: packed in memory with the zip
 // writer, unpacked through a temporary file and the extractor.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <exception>
+#include <new>
 #include <vector>
 
 #include "AbUnZipper.h"
@@ -69,7 +71,26 @@ void TQELMemoryStream::Unzip(std::string& afilename, std::string& acomment, TDat
     unzipper.SetFileName(tmp);
     const std::string folder = tmp.substr(0, tmp.find_last_of('/') + 1);
     unzipper.SetBaseDirectory(folder);
-    unzipper.ExtractFiles("*.*");
+    // The temporary folder is shared: an entry whose name is taken there (a file
+    // someone keeps, a link, the archive copy itself) is not extracted.
+    TAbZipArchive& archive = *unzipper.Archive();
+    for (int i = 0; i < archive.Count(); ++i) {
+      TAbZipItem& item = archive.Items(i);
+      if (!MatchesFileMask(item.FileName(), "*.*")) continue;
+      const std::string target = archive.ItemPath(item);
+      struct stat st;
+      if (!target.empty() && ::lstat(target.c_str(), &st) == 0) {
+        failed.push_back(&item);
+        continue;
+      }
+      try {
+        archive.ExtractItem(item);
+      } catch (const Exception& e) {
+        if (dynamic_cast<const EAbZipBadCRC*>(&e) == nullptr) failed.push_back(&item);
+      } catch (const std::bad_alloc&) {
+        failed.push_back(&item);
+      }
+    }
     TAbZipItem& first = unzipper.Items(0);
     const std::string& stored = first.FileName();
     // Only a file this call has written may be read back (and deleted): never a
