@@ -1,12 +1,44 @@
-// A one-entry archive in a memory stream unpacked in place.
+// A one-entry archive in a memory stream unpacked in place. Unzip works through
+// the temporary folder: the target gives it a private one, emptied after each input.
+#include <stdlib.h>
+
+#include <filesystem>
 #include <string>
 
+#include "Desktop.h"
 #include "FuzzCommon.h"
 #include "QELStream.h"
 
 using namespace vto;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct PrivateTemp {
+  fs::path folder;
+  PrivateTemp() {
+    std::string pattern = GetTempFolder() + "vto-fuzz-unzip-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) fuzz::Fail("mkdtemp");
+    folder = pattern;
+    setenv("TMPDIR", pattern.c_str(), 1);
+  }
+  ~PrivateTemp() {
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+  }
+  void Empty() const {
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder)) fs::remove_all(e.path(), ec);
+  }
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static PrivateTemp temp;
+  struct EmptyAfter {
+    ~EmptyAfter() { temp.Empty(); }
+  } empty_after;
   const std::string_view input = fuzz::AsText(data, size);
   TQELMemoryStream stream;
   stream.AppendStr(input);
