@@ -174,7 +174,7 @@ void TMemoryStream::SetCapacity(std::int32_t NewCapacity) {
 void TMemoryStream::Reserve(std::int64_t Needed) {
   if (Needed <= FCapacity) return;
   if (Needed > kMaxSize) throw EStreamError(kOutOfMemory);
-  std::int64_t grown = std::max<std::int64_t>(Needed, FCapacity + FCapacity / 2);
+  std::int64_t grown = std::max<std::int64_t>(Needed, std::int64_t{FCapacity} + FCapacity / 2);
   SetCapacity(static_cast<std::int32_t>(std::min(grown, kMaxSize)));
 }
 

@@ -3,12 +3,14 @@
 // 32-bit size is ever taken.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <fstream>
 #include <limits>
 
 #include "QELStream.h"
 #include "Streams.h"
+#include "ZStreams.h"
 
 namespace vto {
 namespace {
@@ -64,6 +66,52 @@ TEST(MemoryStreamBounds, SizeBeyondTheLimitRaisesAndKeepsTheContent) {
     EXPECT_STREQ(e.what(), "Out of memory while expanding memory stream");
   }
   EXPECT_EQ(s.GetAsString(), "abc");
+}
+
+// A zlib stream that inflates to blocks MiB of zero bytes without an end: the
+// same fully flushed deflate block over and over behind the two-byte header.
+std::string ZeroBomb(int blocks) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string zeros(kMiB, '\0');
+  std::string block(64 * 1024, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(zeros.data());
+  z.avail_in = static_cast<uInt>(zeros.size());
+  z.next_out = reinterpret_cast<Bytef*>(block.data());
+  z.avail_out = static_cast<uInt>(block.size());
+  EXPECT_EQ(deflate(&z, Z_FULL_FLUSH), Z_OK);
+  EXPECT_EQ(z.avail_in, 0u);
+  block.resize(block.size() - z.avail_out);
+  deflateEnd(&z);
+  std::string bomb("\x78\xDA", 2);
+  bomb.reserve(bomb.size() + block.size() * static_cast<std::size_t>(blocks));
+  for (int i = 0; i < blocks; ++i) bomb += block;
+  return bomb;
+}
+
+TEST(MemoryStreamBounds, InflatingBeyondTheLimitRaisesAndKeepsTheContent) {
+  // About 2 MB that would inflate to 2.1 GB.
+  const std::string bomb = ZeroBomb(2100);
+  ASSERT_LT(bomb.size(), 4 * kMiB);
+  TQELMemoryStream s;
+  s.AppendStr(bomb);
+  try {
+    s.Uncompress();
+    FAIL() << "no exception";
+  } catch (const EStreamError& e) {
+    EXPECT_STREQ(e.what(), "Out of memory while expanding memory stream");
+  }
+  EXPECT_EQ(s.Size(), static_cast<std::int64_t>(bomb.size()));
+  EXPECT_EQ(s.GetAsString(), bomb);
+}
+
+TEST(MemoryStreamBounds, InflatingRightUpToManyMegabytesStillWorks) {
+  // The same construction below the limit inflates completely (cut short: no end).
+  TQELMemoryStream s;
+  s.AppendStr(ZeroBomb(8));
+  s.Uncompress();
+  EXPECT_EQ(s.Size(), 8 * kMiB);
+  EXPECT_EQ(s.GetAsString(), std::string(8 * kMiB, '\0'));
 }
 
 }  // namespace
