@@ -18,7 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   list.SetFoldLength(fold);
   list.SetText(parts[0]);
   const std::int32_t count = list.Count();
-  for (std::int32_t i = -1; i <= count; ++i) {
+  // Every index near both ends (a lookup by index walks the continuation lines
+  // behind it, so all indexes of a long list would cost the square of its length).
+  for (std::int32_t i = -1; i <= count; i = (i == 64 && count > 192) ? count - 64 : i + 1) {
     (void)list.Names(i);
     (void)list.ValueFromIndex(i);
     (void)list.Strings(i);
