@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TZipEntry& entry = zip.Entries().Items(i);
     (void)entry.FileName();
     (void)entry.Date();
-    VTO_FUZZ_CHECK(zip.Entries().IndexOf(entry.FileName()) >= 0);
+    // A lookup by name walks the list: a few of them, not one per entry.
+    if (i < 16) VTO_FUZZ_CHECK(zip.Entries().IndexOf(entry.FileName()) >= 0);
   }
   (void)zip.Comment();
   if (!zip.IsZipFile()) return 0;
