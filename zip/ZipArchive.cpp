@@ -240,6 +240,12 @@ void TZipArchive::ParseZip() {
       l.ExtraField.resize(l.ExtraFieldLength);
       ReadAll(s, l.FileName.data(), l.FilenameLength);
       ReadAll(s, l.ExtraField.data(), l.ExtraFieldLength);
+      // An entry ends before the directory: a new entry is written where the
+      // directory starts, and must not overwrite a header or data that stay.
+      std::uint64_t end = e.FCentralDirEntry.RelativeOffsetOfLocalHeader +
+                          std::uint64_t{TLocalFile::kSize} + l.FilenameLength + l.ExtraFieldLength;
+      if (e.FCentralDirEntry.CompressedSize != kMax32) end += e.FCentralDirEntry.CompressedSize;
+      if (end > FEndOfCentralDir.OffsetOfStartOfCentralDirectory) return;
       e.FLocalEntry = std::move(l);
     }
     FIsZipFile = FEntries.Count() == expected;

@@ -76,6 +76,49 @@ TEST(ZipBounds, LocalHeaderBeyondTheStreamIsNoArchive) {
   EXPECT_EQ(archive.Entries().Count(), 0);
 }
 
+TEST(ZipBounds, LocalHeaderReachingIntoTheDirectoryIsNoArchive) {
+  // The local header's name runs into the central directory: an entry added at the
+  // directory's place would overwrite it, and the archive written could not be read.
+  std::string bytes = BuildArchive({RawEntry::Stored("a", "x"), RawEntry::Stored("b", "y")});
+  bytes[26] = static_cast<char>(120);  // name length of the first local header
+  ASSERT_GT(bytes.size(), 30u + 120u);
+  TMemoryStream s;
+  Fill(s, bytes);
+  TZipArchive archive;
+  archive.Open(s);
+  EXPECT_FALSE(archive.IsZipFile());
+  EXPECT_EQ(archive.ZipStream(), nullptr);
+}
+
+TEST(ZipBounds, EntryDataReachingIntoTheDirectoryIsNoArchive) {
+  std::string bytes = BuildArchive({RawEntry::Stored("a", "x")});
+  const std::size_t central = bytes.size() - 22 - 46 - 1;
+  bytes[central + 20] = static_cast<char>(200);  // compressed size in the central header
+  TMemoryStream s;
+  Fill(s, bytes);
+  TZipArchive archive;
+  archive.Open(s);
+  EXPECT_FALSE(archive.IsZipFile());
+}
+
+TEST(ZipBounds, WhatWasAddedToAnOpenedArchiveOpensAgain) {
+  std::string bytes = BuildArchive({RawEntry::Stored("a", "x"), RawEntry::Stored("b", "yy")});
+  TMemoryStream s;
+  Fill(s, bytes);
+  TZipArchive archive;
+  archive.Open(s);
+  ASSERT_TRUE(archive.IsZipFile());
+  TMemoryStream data;
+  data.WriteBuffer("abc", 3);
+  data.SetPosition(0);
+  archive.AddStream("c.txt", 0x20, 45000, data);
+  TZipArchive again;
+  s.SetPosition(0);
+  again.Open(s);
+  ASSERT_TRUE(again.IsZipFile());
+  EXPECT_EQ(again.Entries().Count(), 3);
+}
+
 TEST(ZipBounds, NameLongerThanTheFormatHoldsIsRefused) {
   TMemoryStream s;
   TZipArchive archive;
