@@ -8,13 +8,13 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "CommandLine.h"
 #include "Entry.h"
 #include "RecordingDesktop.h"
 #include "ScriptedServer.h"
+#include "TempNames.h"
 #include "TestCertificates.h"
 #include "launchvto.h"
 
@@ -106,9 +106,7 @@ TEST_F(DownloadTest, BodyIsSavedBesideTheEmptyTempFileAndOpened) {
   ASSERT_EQ(desktop_->shell_calls.size(), 1u);
   const std::string opened = desktop_->shell_calls[0].file;
   EXPECT_EQ(desktop_->shell_calls[0].parameters, "");
-  EXPECT_TRUE(
-      std::regex_match(opened, std::regex(Tmp().string() + "/vto[0-9A-F]{1,4}\\.tmp\\.jnlp")))
-      << opened;
+  EXPECT_TRUE(vto::testing::IsTempName(opened, Tmp().string(), "vto", ".jnlp")) << opened;
   EXPECT_EQ(Slurp(opened), kJnlp);
   const std::string empty = opened.substr(0, opened.size() - 5);
   EXPECT_EQ(TmpFiles(), (std::vector<fs::path>{empty, opened}));
