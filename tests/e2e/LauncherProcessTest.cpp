@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "LoopbackPort.h"
 #include "NginxServer.h"
 #include "TempNames.h"
 
@@ -82,19 +83,6 @@ bool WaitFor(const fs::path& p) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
-}
-
-// A loopback port that nothing listens on.
-int UnusedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
 }
 
 class LauncherProcess : public ::testing::Test {
@@ -243,7 +231,8 @@ TEST_F(DownloadProcess, TheServedFileIsSavedAndOpenedByItsApplication) {
 
 TEST_F(DownloadProcess, AnUnreachableServerIsReportedOnceAndWritesNoFile) {
   Associate();
-  const std::string url = "https://127.0.0.1:" + std::to_string(UnusedPort()) + "/vto.jnlp";
+  const std::string url =
+      "https://127.0.0.1:" + std::to_string(vto::testing::UnusedLoopbackPort()) + "/vto.jnlp";
   const Result r = RunLauncher({"-u", url}, env_);
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.err, "Error\nUnable to download " + url +

@@ -12,6 +12,7 @@
 
 #include "CommandLine.h"
 #include "Entry.h"
+#include "LoopbackPort.h"
 #include "RecordingDesktop.h"
 #include "ScriptedServer.h"
 #include "TempNames.h"
@@ -31,19 +32,6 @@ std::string Slurp(const fs::path& p) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
-}
-
-// A loopback port that nothing listens on.
-int UnusedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
 }
 
 class DownloadTest : public ::testing::Test {
@@ -145,7 +133,7 @@ TEST_F(DownloadTest, NoApplicationForTheFileMeansJavaIsNotInstalled) {
 
 TEST_F(DownloadTest, AnErrorOfAnyKindGivesOneDialogNamingTheUrlAndNoFile) {
   // Nothing listens there: the connection is refused.
-  const int port = UnusedPort();
+  const int port = vto::testing::UnusedLoopbackPort();
   const std::string url = "https://127.0.0.1:" + std::to_string(port) + "/vto.jnlp";
   TLaunchVTO launcher;
   launcher.fJNPUrl = url;

@@ -13,25 +13,13 @@
 
 #include "IdExceptions.h"
 #include "IdTCPConnection.h"
+#include "LoopbackPort.h"
 #include "ScriptedServer.h"
 
 namespace vto {
 namespace {
 
 using testing::ScriptedServer;
-
-// A loopback port with nothing listening on it.
-std::uint16_t ClosedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
 
 // ---------------------------------------------------------------- addresses
 
@@ -197,7 +185,7 @@ TEST(ClientConnect, DottedAddressWithBlanksAndLeadingZeros) {
 TEST(ClientConnect, NothingListeningGivesConnectionRefused) {
   TIdTCPClient client;
   client.SetHost("127.0.0.1");
-  client.SetPort(ClosedPort());
+  client.SetPort(testing::UnusedLoopbackPort());
   try {
     client.Connect();
     FAIL() << "connected";
@@ -267,7 +255,7 @@ TEST(ClientConnect, PortRangeBindsFromTheTopDown) {
   ScriptedServer server;
   server.Stall();
   server.Start();
-  std::uint16_t port = ClosedPort();
+  std::uint16_t port = testing::UnusedLoopbackPort();
   TIdTCPClient client;
   client.SetBoundIP("127.0.0.1");
   client.SetBoundPortMin(port);

@@ -1,5 +1,7 @@
 #include "NginxServer.h"
 
+#include "LoopbackPort.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -24,24 +26,6 @@ namespace vto::testing {
 namespace {
 
 constexpr const char* kNginx = "/usr/sbin/nginx";
-
-// A loopback port the system hands out; closed again at once, so nginx can
-// bind it a moment later.
-std::uint16_t FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("socket failed");
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    ::close(fd);
-    throw std::runtime_error("no free port");
-  }
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
 
 bool Listening(std::uint16_t port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -80,9 +64,9 @@ NginxServer::NginxServer() {
   const CertificateFiles cert =
       MakeSelfSignedCertificate(dir, "server", "localhost", CertificateValidity::Current);
   ::chmod(cert.keyFile.c_str(), 0644);
-  httpsPort_ = FreePort();
-  httpPort_ = FreePort();
-  while (httpPort_ == httpsPort_) httpPort_ = FreePort();
+  httpsPort_ = UnusedLoopbackPort();
+  httpPort_ = UnusedLoopbackPort();
+  while (httpPort_ == httpsPort_) httpPort_ = UnusedLoopbackPort();
 
   std::ostringstream conf;
   conf << "daemon off;\nworker_processes 1;\npid " << dir << "/nginx.pid;\n"
