@@ -4,29 +4,11 @@
 #include <ctime>
 
 #include "DateTime.h"
+#include "ZoneGuard.h"
 
 using namespace vto;
 
-namespace {
-struct PinnedZone {
-  explicit PinnedZone(const char* tz) {
-    const char* old = std::getenv("TZ");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv("TZ", tz, 1);
-    tzset();
-  }
-  ~PinnedZone() {
-    if (had_)
-      setenv("TZ", old_.c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
-  bool had_;
-  std::string old_;
-};
-}  // namespace
+using PinnedZone = vto::testing::ZoneGuard;
 
 TEST(DateTimeCalendar, KnownDaysAndRoundTrips) {
   EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);

@@ -8,28 +8,14 @@
 
 #include "IdAuthentication.h"
 #include "IdCookie.h"
+#include "ZoneGuard.h"
 
 namespace vto {
 namespace {
 
 class CookieTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* tz = std::getenv("TZ");
-    savedTz_ = tz ? tz : "";
-    hadTz_ = tz != nullptr;
-    setenv("TZ", "Europe/Berlin", 1);
-    tzset();
-  }
-  void TearDown() override {
-    if (hadTz_)
-      setenv("TZ", savedTz_.c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
-  std::string savedTz_;
-  bool hadTz_ = false;
+  vto::testing::ZoneGuard zone_{"Europe/Berlin"};
 };
 
 std::unique_ptr<TIdCookie> Parse(std::string_view text, std::string_view url) {

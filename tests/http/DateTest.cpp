@@ -11,31 +11,12 @@
 
 #include "DateTime.h"
 #include "IdGlobalProtocols.h"
+#include "ZoneGuard.h"
 
 namespace vto {
 namespace {
 
-class ZoneGuard {
- public:
-  explicit ZoneGuard(const char* zone) {
-    const char* old = std::getenv("TZ");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ZoneGuard() {
-    if (had_)
-      setenv("TZ", old_.c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
-
- private:
-  bool had_ = false;
-  std::string old_;
-};
+using vto::testing::ZoneGuard;
 
 constexpr std::int64_t kExampleUnix = 784111777;  // 1994-11-06 08:49:37 UTC
 

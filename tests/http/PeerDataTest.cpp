@@ -11,6 +11,7 @@
 #include "DateTime.h"
 #include "IdGlobalProtocols.h"
 #include "IdURI.h"
+#include "ZoneGuard.h"
 
 namespace vto {
 namespace {
@@ -89,22 +90,7 @@ const std::map<std::string, const char*>& CurlRowsLeftOut() {
 
 class UtcZone : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* old = std::getenv("TZ");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv("TZ", "UTC", 1);
-    tzset();
-  }
-  void TearDown() override {
-    if (had_)
-      setenv("TZ", old_.c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
-  bool had_ = false;
-  std::string old_;
+  vto::testing::ZoneGuard zone_{"UTC"};
 };
 
 TEST_F(UtcZone, CurlDateTableWhereTheRulesAgree) {

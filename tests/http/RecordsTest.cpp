@@ -12,6 +12,7 @@
 #include "IdGlobalProtocols.h"
 #include "IdHTTPHeaderInfo.h"
 #include "Streams.h"
+#include "ZoneGuard.h"
 
 namespace vto {
 namespace {
@@ -24,22 +25,7 @@ const std::string kUserAgent = "User-Agent: Mozilla/3.0 (compatible; Tavo Librar
 
 class UtcZone : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* old = std::getenv("TZ");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv("TZ", "UTC", 1);
-    tzset();
-  }
-  void TearDown() override {
-    if (had_)
-      setenv("TZ", old_.c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
-  bool had_ = false;
-  std::string old_;
+  vto::testing::ZoneGuard zone_{"UTC"};
 };
 
 // ---- Composing request headers -------------------------------------------------

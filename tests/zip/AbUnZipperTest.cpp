@@ -14,6 +14,7 @@
 #include "ZStreams.h"
 #include "ZipArchive.h"
 #include "ZipTestUtil.h"
+#include "ZoneGuard.h"
 
 namespace vto {
 namespace {
@@ -54,26 +55,9 @@ time_t MTimeOf(const std::string& path) {
 }
 
 // Times are local: pin the zone for the tests that look at them.
-class UtcZone {
+class UtcZone : public vto::testing::ZoneGuard {
  public:
-  UtcZone() {
-    const char* tz = ::getenv("TZ");
-    if (tz != nullptr) old_ = tz, had_ = true;
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
-  }
-  ~UtcZone() {
-    if (had_) {
-      ::setenv("TZ", old_.c_str(), 1);
-    } else {
-      ::unsetenv("TZ");
-    }
-    ::tzset();
-  }
-
- private:
-  std::string old_;
-  bool had_ = false;
+  UtcZone() : ZoneGuard("UTC") {}
 };
 
 // ---- name decoding and masks ----
