@@ -222,6 +222,7 @@ bool TIdCookie::ParseServerCookie(std::string_view ACookieText, const TIdURI& AU
   const std::string_view name = TrimView(nameValue.substr(0, eq));
   if (name.empty()) return false;
   const std::string_view value = Unquote(TrimView(nameValue.substr(eq + 1)));
+  if (name.size() + value.size() > TIdCookies::MaxCookieSize) return false;
 
   bool haveMaxAge = false, haveExpires = false;
   TDateTime maxAgeExpiry = 0, expiresExpiry = 0;
@@ -340,7 +341,23 @@ bool TIdCookies::AddCookie(std::unique_ptr<TIdCookie> ACookie, const TIdURI* AUR
     }
   }
   if (ACookie->IsExpired()) return false;
+  const std::string domain = ACookie->Domain();
   FCookieList.push_back(std::move(ACookie));
+  // The store stays bounded whatever servers send: past the limits the oldest
+  // cookie of the domain, then the oldest of all, makes room.
+  auto oldest = [this](auto&& applies) {
+    auto found = FCookieList.end();
+    for (auto it = FCookieList.begin(); it != FCookieList.end(); ++it)
+      if (applies(**it) && (found == FCookieList.end() || (*it)->CreatedAt() < (*found)->CreatedAt()))
+        found = it;
+    return found;
+  };
+  const auto sameDomain = [&domain](const TIdCookie& c) { return SameText(c.Domain(), domain); };
+  if (std::count_if(FCookieList.begin(), FCookieList.end(),
+                    [&](const auto& c) { return sameDomain(*c); }) > MaxCookiesPerDomain)
+    FCookieList.erase(oldest(sameDomain));
+  if (FCookieList.size() > static_cast<std::size_t>(MaxCookies))
+    FCookieList.erase(oldest([](const TIdCookie&) { return true; }));
   return true;
 }
 

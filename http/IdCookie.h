@@ -26,7 +26,8 @@ class TIdCookie {
 
   // Reads a "Set-Cookie" value received from AURI; false when the cookie is
   // refused (no name, a domain the host does not match, HttpOnly over another
-  // protocol, a control character in the text).
+  // protocol, a control character in the text, name and value together longer
+  // than TIdCookies::MaxCookieSize).
   bool ParseServerCookie(std::string_view ACookieText, const TIdURI& AURI);
   // Whether the cookie goes with a request to AURI.
   bool IsAllowed(const TIdURI& AURI, bool SecureOnly) const;
@@ -78,6 +79,13 @@ enum TIdCookieAccess : std::uint8_t { caRead = 0, caReadWrite = 1 };
 
 class TIdCookies {
  public:
+  // Bounds against a server that sends cookies without end (the smallest limits
+  // every user agent should support): the longest name and value together, and
+  // the most cookies kept per domain and in all.
+  static constexpr std::size_t MaxCookieSize = 4096;
+  static constexpr std::int32_t MaxCookiesPerDomain = 50;
+  static constexpr std::int32_t MaxCookies = 3000;
+
   TIdCookies() = default;
   TIdCookies(const TIdCookies&) = delete;
   TIdCookies& operator=(const TIdCookies&) = delete;
@@ -87,8 +95,9 @@ class TIdCookies {
   TIdCookieList& LockCookieList(TIdCookieAccess AAccessType);
   void UnlockCookieList(TIdCookieAccess AAccessType);
 
-  // Stores ACookie (Algorithm of the store: a namesake is replaced, an expired
-  // cookie only deletes its namesake). AURI may be null. True when stored.
+  // Stores ACookie: a namesake is replaced, an expired cookie only deletes its
+  // namesake; past MaxCookiesPerDomain or MaxCookies the oldest cookie of the
+  // domain, then of the store, is dropped. AURI may be null. True when stored.
   bool AddCookie(std::unique_ptr<TIdCookie> ACookie, const TIdURI* AURI, bool AReplaceOld = true);
   // Removes and frees every expired cookie.
   void RemoveExpiredCookies();

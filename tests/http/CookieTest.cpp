@@ -237,6 +237,44 @@ TEST_F(CookieTest, ManyReadersOneWriter) {
   EXPECT_EQ(m.CookieCollection().Count(), 20);
 }
 
+TEST_F(CookieTest, StoreStaysBoundedWhateverServersSend) {
+  // Name and value together: 4096 bytes are kept, one more is refused.
+  EXPECT_NE(Parse("n=" + std::string(4095, 'v'), "http://h/"), nullptr);
+  EXPECT_EQ(Parse("n=" + std::string(4095, 'v') + "w", "http://h/"), nullptr);
+  EXPECT_EQ(Parse(std::string(4097, 'n') + "=", "http://h/"), nullptr);
+
+  // Fifty cookies per domain: the 51st pushes out the oldest of that domain only.
+  TIdCookieManager m;
+  TIdCookies& store = m.CookieCollection();
+  auto other = Parse("other=1; Path=/", "http://o/");
+  other->SetCreatedAt(1);
+  store.AddCookie(std::move(other), nullptr);
+  for (int i = 0; i < 60; ++i) {
+    auto c = Parse("c" + std::to_string(i) + "=" + std::to_string(i) + "; Path=/", "http://h/");
+    c->SetCreatedAt(1000 + i);
+    store.AddCookie(std::move(c), nullptr);
+  }
+  EXPECT_EQ(store.Count(), 51);
+  const std::string sent = Header(m, "http://h/");
+  EXPECT_EQ(sent.find("c9="), std::string::npos);
+  EXPECT_EQ(sent.rfind("c10=10", 0), 0u);  // the oldest kept goes first
+  EXPECT_NE(sent.find("c59=59"), std::string::npos);
+  EXPECT_EQ(Header(m, "http://o/"), "other=1");
+
+  // Three thousand in all: then the oldest of the store makes room.
+  for (int d = 0; d < 70; ++d)
+    for (int i = 0; i < 50; ++i) {
+      auto c = Parse("k" + std::to_string(i) + "=1", "http://d" + std::to_string(d) + "/");
+      c->SetCreatedAt(5000 + d * 50 + i);
+      store.AddCookie(std::move(c), nullptr);
+    }
+  EXPECT_EQ(store.Count(), 3000);
+  EXPECT_EQ(Header(m, "http://o/"), "");  // the oldest of all, gone first
+  EXPECT_EQ(Header(m, "http://h/"), "");
+  EXPECT_EQ(Header(m, "http://d9/"), "");
+  EXPECT_EQ(Header(m, "http://d10/").substr(0, 5), "k0=1;");
+}
+
 // ---------------------------------------------------------------- authentication
 
 TEST(AuthRegistry, BasicIsRegistered) {

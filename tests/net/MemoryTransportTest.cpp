@@ -3,7 +3,6 @@
 // point of a read or a write, and the text encodings of the wire.
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <limits>
 #include <string>
 
@@ -11,70 +10,13 @@
 #include "IdGlobal.h"
 #include "IdIOHandler.h"
 #include "IdStack.h"
+#include "MemoryIOHandler.h"
 #include "Streams.h"
 
 namespace vto {
 namespace {
 
-// One step of what the transport gives a read: bytes, or a negative result that
-// stands for the error number; an empty script means the peer closed.
-struct ReadStep {
-  std::string bytes;
-  std::int32_t error = 0;
-};
-
-class MemoryHandler : public TIdIOHandler {
- public:
-  std::deque<ReadStep> reads;
-  std::string sent;
-  std::int32_t write_chunk = 1 << 30;     // most bytes a single send takes
-  std::deque<std::int32_t> write_errors;  // errors (or 0 = closed) for the next sends
-  std::int32_t last_error = 0;
-
-  void CheckForDisconnect(bool ARaiseExceptionIfDisconnected, bool AIgnoreBuffer) override {
-    const bool gone = FClosedGracefully || !FOpened;
-    if (gone && (InputBufferIsEmpty() || AIgnoreBuffer) && ARaiseExceptionIfDisconnected) {
-      throw EIdConnClosedGracefully();
-    }
-  }
-  bool Readable(std::int32_t) override { return true; }
-
- protected:
-  std::int32_t ReadFromTransport(TIdBytes& VBuffer) override {
-    if (reads.empty()) return 0;
-    ReadStep& step = reads.front();
-    if (step.error != 0) {
-      last_error = step.error;
-      reads.pop_front();
-      return -1;
-    }
-    const std::size_t n = std::min(step.bytes.size(), VBuffer.size());
-    std::copy(step.bytes.begin(), step.bytes.begin() + static_cast<std::ptrdiff_t>(n),
-              VBuffer.begin());
-    step.bytes.erase(0, n);
-    if (step.bytes.empty()) reads.pop_front();
-    return static_cast<std::int32_t>(n);
-  }
-  std::int32_t WriteToTransport(const TIdBytes& ABuffer, std::int32_t AOffset,
-                                std::int32_t ALength) override {
-    if (!write_errors.empty()) {
-      const std::int32_t e = write_errors.front();
-      write_errors.pop_front();
-      if (e == 0) return 0;
-      last_error = e;
-      return -1;
-    }
-    const std::int32_t n = std::min(ALength, write_chunk);
-    sent.append(reinterpret_cast<const char*>(ABuffer.data()) + AOffset,
-                static_cast<std::size_t>(n));
-    return n;
-  }
-  bool HasTransport() override { return FOpened; }
-  std::int32_t CheckTransportResult(std::int32_t) override { return last_error; }
-  [[noreturn]] void RaiseTransportError(std::int32_t AErrorCode) override {
-    throw EIdSocketError(AErrorCode, "Socket Error # " + std::to_string(AErrorCode));
-  }
-};
+using testing::MemoryHandler;
 
 std::string Text(TMemoryStream& s) {
   return std::string(s.Memory(), static_cast<std::size_t>(s.Size()));
