@@ -1,11 +1,13 @@
 #include "Streams.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -20,6 +22,14 @@ constexpr std::int64_t kMaxSize = std::numeric_limits<std::int32_t>::max();
 const char kOutOfMemory[] = "Out of memory while expanding memory stream";
 // Growth by SetSize from which on a fresh zeroed block replaces writing the zeros.
 constexpr std::int32_t kFreshZeroGrowth = 1 << 20;
+// Blocks from this size on are made present a window ahead of the writes.
+constexpr std::int32_t kLargeBlock = 8 << 20;
+constexpr std::uintptr_t kPrepareWindow = 8 << 20;
+
+std::uintptr_t PageSize() {
+  static const auto size = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  return size;
+}
 
 std::string ErrnoText(int err) {
   char buf[256];
@@ -165,6 +175,7 @@ char* TMemoryStream::Realloc(std::int32_t& NewCapacity) {
 
 void TMemoryStream::SetCapacity(std::int32_t NewCapacity) {
   char* block = Realloc(NewCapacity);
+  FPrepared = std::min(block != FMemory ? FSize : FPrepared, NewCapacity);
   FMemory = block;
   FCapacity = NewCapacity;
   // A capacity below the size cuts the size: no byte outside the block is ever addressed.
@@ -190,9 +201,29 @@ std::int32_t TMemoryStream::Write(const void* Buffer, std::int32_t Count) {
       std::memset(FMemory + FSize, 0, static_cast<std::size_t>(FPosition - FSize));
     FSize = static_cast<std::int32_t>(end);
   }
+  if (end > FPrepared && FCapacity >= kLargeBlock) PrepareAhead(end);
   if (Count > 0) std::memcpy(FMemory + FPosition, Buffer, static_cast<std::size_t>(Count));
   FPosition = static_cast<std::int32_t>(end);
   return Count;
+}
+
+void TMemoryStream::PrepareAhead(std::int64_t End) {
+  // One call makes the pages of the next window present, where a fault per
+  // page costs far more (a 256 MiB body: 65,536 faults). Never more than a
+  // window beyond what is written, so a length announced but never sent costs
+  // no memory. Without the call (older systems) the pages come by fault.
+  const std::uintptr_t page = PageSize();
+  const auto base = reinterpret_cast<std::uintptr_t>(FMemory);
+  const std::int64_t start = std::max<std::int64_t>(FPrepared, FPosition);
+  const std::uintptr_t from = (base + static_cast<std::uintptr_t>(start)) & ~(page - 1);
+  const std::uintptr_t limit = (base + static_cast<std::uintptr_t>(FCapacity)) & ~(page - 1);
+  std::uintptr_t to = (base + static_cast<std::uintptr_t>(End) + kPrepareWindow) & ~(page - 1);
+  if (to > limit) to = limit;
+#ifdef MADV_POPULATE_WRITE
+  if (to > from) (void)::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+#endif
+  FPrepared = static_cast<std::int32_t>(std::max<std::int64_t>(
+      End, std::min<std::int64_t>(static_cast<std::int64_t>(to - base), FCapacity)));
 }
 
 void TMemoryStream::SetSize(std::int64_t NewSize) {
@@ -212,6 +243,7 @@ void TMemoryStream::SetSize(std::int64_t NewSize) {
     std::free(FMemory);
     FMemory = static_cast<char*>(block);
     FCapacity = capacity;
+    FPrepared = old;
     FSize = n;
     if (FPosition > n) FPosition = n;
     return;
@@ -245,6 +277,7 @@ void TMemoryStream::AdoptBlock(char* Block, std::int32_t Size, std::int32_t Capa
   FMemory = Block;
   FSize = Size;
   FCapacity = Capacity;
+  FPrepared = Size;
 }
 
 char* TMemoryStream::ReleaseBlock(std::int32_t& Size, std::int32_t& Capacity) {
@@ -254,6 +287,7 @@ char* TMemoryStream::ReleaseBlock(std::int32_t& Size, std::int32_t& Capacity) {
   FMemory = nullptr;
   FSize = 0;
   FCapacity = 0;
+  FPrepared = 0;
   FPosition = 0;
   return block;
 }

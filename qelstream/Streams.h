@@ -128,6 +128,13 @@ class TMemoryStream : public TCustomMemoryStream {
   static constexpr std::int32_t kMemoryDelta = 8192;
 
   std::int32_t FCapacity = 0;
+
+ private:
+  // Makes the memory for writes up to End (and a window beyond) present ahead.
+  void PrepareAhead(std::int64_t End);
+  // Offset up to which the block's memory is known to be present: below it no
+  // page is prepared again.
+  std::int32_t FPrepared = 0;
 };
 
 // fmCreate makes the file or empties it; the others open an existing file. The
