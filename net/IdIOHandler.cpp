@@ -118,8 +118,16 @@ std::int32_t TIdIOHandler::ReadFromSource(bool ARaiseExceptionIfDisconnected, st
     if (FRecvBlock.size() != static_cast<std::size_t>(FRecvBufferSize)) {
       FRecvBlock.assign(static_cast<std::size_t>(FRecvBufferSize), 0);
     }
+    // A direct read into a memory stream receives into the stream's block.
+    std::uint8_t* target = FRecvBlock.data();
+    auto length = static_cast<std::int32_t>(FRecvBlock.size());
+    if (FDirect.active && FDirect.room != nullptr) {
+      target = FDirect.room;
+      length = FDirect.limit;
+    }
     std::int32_t count = 0;
-    bool readDone = FOpened && HasTransport() && TryReadFromTransport(FRecvBlock, ATimeout, count);
+    bool readDone =
+        FOpened && HasTransport() && TryReadFromTransport(target, length, ATimeout, count);
     if (!readDone && !Readable(ATimeout)) {
       if (ARaiseExceptionOnTimeout) throw EIdReadTimeout();
       return -1;
@@ -127,7 +135,7 @@ std::int32_t TIdIOHandler::ReadFromSource(bool ARaiseExceptionIfDisconnected, st
     if (readDone) {
       if (count > 0) TakeReceived(count);
     } else if (FOpened && HasTransport()) {
-      count = ReadFromTransport(FRecvBlock);
+      count = ReadFromTransport(target, length);
       if (count > 0) TakeReceived(count);
     } else if (FOpened) {
       if (ARaiseExceptionIfDisconnected) throw EIdClosedSocket();
@@ -158,7 +166,10 @@ void TIdIOHandler::TakeReceived(std::int32_t ACount) {
   if (FDirect.active) {
     FDirect.active = false;
     std::int32_t n = std::min(ACount, FDirect.limit);
-    if (FDirect.stream != nullptr) FDirect.stream->WriteBuffer(bytes, n);
+    if (FDirect.room != nullptr)
+      FDirect.stream->CommitWrite(n);  // received in place
+    else if (FDirect.stream != nullptr)
+      FDirect.stream->WriteBuffer(bytes, n);
     FDirect.delivered = n;
     DoWork(wmRead, n);
     bytes += n;
@@ -168,7 +179,10 @@ void TIdIOHandler::TakeReceived(std::int32_t ACount) {
 }
 
 std::int32_t TIdIOHandler::ReadDirect(TStream* AStream, std::int32_t ALimit) {
-  FDirect = DirectRead{true, AStream, ALimit, 0};
+  // A stream that gives room receives without a copy.
+  std::uint8_t* room =
+      AStream != nullptr ? reinterpret_cast<std::uint8_t*>(AStream->WriteRoom(ALimit)) : nullptr;
+  FDirect = DirectRead{true, AStream, ALimit, 0, room};
   struct Off {
     DirectRead& d;
     ~Off() { d.active = false; }

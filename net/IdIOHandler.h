@@ -123,9 +123,9 @@ class TIdIOHandler {
 
  protected:
   // Transport primitives supplied by descendants.
-  // Fill at most VBuffer.size() bytes: above 0 data, 0 peer closed, below 0 an
-  // error for CheckTransportResult.
-  virtual std::int32_t ReadFromTransport(TIdBytes& VBuffer) = 0;
+  // Fill at most ALength bytes of ABuffer: above 0 data, 0 peer closed, below 0
+  // an error for CheckTransportResult.
+  virtual std::int32_t ReadFromTransport(std::uint8_t* ABuffer, std::int32_t ALength) = 0;
   // Send at most ALength bytes from AOffset; the count taken, 0 closed, below 0 error.
   virtual std::int32_t WriteToTransport(const TIdBytes& ABuffer, std::int32_t AOffset,
                                         std::int32_t ALength) = 0;
@@ -133,9 +133,10 @@ class TIdIOHandler {
   // can do that exactly: true with the result in ACount when it read (bytes,
   // its end or a failure), false when the caller must first wait with
   // Readable(ATimeout) and then read. The base never reads this way.
-  virtual bool TryReadFromTransport(TIdBytes& VBuffer, std::int32_t ATimeout,
-                                    std::int32_t& ACount) {
-    (void)VBuffer;
+  virtual bool TryReadFromTransport(std::uint8_t* ABuffer, std::int32_t ALength,
+                                    std::int32_t ATimeout, std::int32_t& ACount) {
+    (void)ABuffer;
+    (void)ALength;
     (void)ATimeout;
     (void)ACount;
     return false;
@@ -182,12 +183,14 @@ class TIdIOHandler {
   std::int32_t FWriteBufferThreshold = 0;
   TIdTextEncodingRef FDefStringEncoding;
   TIdBytes FRecvBlock;  // the receive array, kept between reads
-  // A read whose bytes go straight into a stream (ReadStream with nothing buffered).
+  // A read whose bytes go straight into a stream (ReadStream with nothing buffered);
+  // into a memory stream's own block (room) when it has one.
   struct DirectRead {
     bool active = false;
     TStream* stream = nullptr;
     std::int32_t limit = 0;
     std::int32_t delivered = 0;
+    std::uint8_t* room = nullptr;
   } FDirect;
   // The bytes of a receive: to the direct reader first, the rest to the buffer.
   void TakeReceived(std::int32_t ACount);

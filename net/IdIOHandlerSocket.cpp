@@ -107,18 +107,17 @@ bool TIdIOHandlerSocket::Readable(std::int32_t AMSec) {
   return FBinding->Readable(AMSec);
 }
 
-std::int32_t TIdIOHandlerSocket::ReadFromTransport(TIdBytes& VBuffer) {
-  return FBinding->Receive(VBuffer.data(), static_cast<std::int32_t>(VBuffer.size()));
+std::int32_t TIdIOHandlerSocket::ReadFromTransport(std::uint8_t* ABuffer, std::int32_t ALength) {
+  return FBinding->Receive(ABuffer, ALength);
 }
 
-bool TIdIOHandlerSocket::TryReadFromTransport(TIdBytes& VBuffer, std::int32_t ATimeout,
-                                              std::int32_t& ACount) {
-  const auto length = static_cast<std::int32_t>(VBuffer.size());
+bool TIdIOHandlerSocket::TryReadFromTransport(std::uint8_t* ABuffer, std::int32_t ALength,
+                                              std::int32_t ATimeout, std::int32_t& ACount) {
   if (ATimeout == IdTimeoutInfinite) {
-    ACount = FBinding->Receive(VBuffer.data(), length);
+    ACount = FBinding->Receive(ABuffer, ALength);
     return true;
   }
-  return FBinding->TryReceive(VBuffer.data(), length, ACount);
+  return FBinding->TryReceive(ABuffer, ALength, ACount);
 }
 
 std::int32_t TIdIOHandlerSocket::WriteToTransport(const TIdBytes& ABuffer, std::int32_t AOffset,

@@ -56,10 +56,10 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   // Allocates and binds the socket; the stack handler adds resolve and connect.
   virtual void ConnectTransport();
 
-  std::int32_t ReadFromTransport(TIdBytes& VBuffer) override;
+  std::int32_t ReadFromTransport(std::uint8_t* ABuffer, std::int32_t ALength) override;
   // Without a time limit a blocking receive is the wait itself; otherwise what
   // has arrived is taken without waiting.
-  bool TryReadFromTransport(TIdBytes& VBuffer, std::int32_t ATimeout,
+  bool TryReadFromTransport(std::uint8_t* ABuffer, std::int32_t ALength, std::int32_t ATimeout,
                             std::int32_t& ACount) override;
   std::int32_t WriteToTransport(const TIdBytes& ABuffer, std::int32_t AOffset,
                                 std::int32_t ALength) override;

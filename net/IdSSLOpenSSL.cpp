@@ -577,11 +577,15 @@ void TIdSSLSocket::Accept(int AHandle) {
 }
 
 std::int32_t TIdSSLSocket::Recv(TIdBytes& VBuffer) {
+  return Recv(VBuffer.data(), static_cast<std::int32_t>(VBuffer.size()));
+}
+
+std::int32_t TIdSSLSocket::Recv(std::uint8_t* ABuffer, std::int32_t ALength) {
   if (FSSL == nullptr) return -1;
   while (true) {
     ClearErrorQueue();
     TIdStack::WSSetLastError(0);
-    int n = SSL_read(FSSL, VBuffer.data(), static_cast<int>(VBuffer.size()));
+    int n = SSL_read(FSSL, ABuffer, ALength);
     if (n > 0) return n;
     switch (SSL_get_error(FSSL, n)) {
       case SSL_ERROR_WANT_READ:
@@ -624,14 +628,16 @@ std::int32_t TIdSSLSocket::Send(const TIdBytes& ABuffer, std::int32_t AOffset,
 
 // ---------------------------------------------------------------- handler base
 
-std::int32_t TIdSSLIOHandlerSocketBase::ReadFromTransport(TIdBytes& VBuffer) {
-  if (FPassThrough) return TIdIOHandlerStack::ReadFromTransport(VBuffer);
-  return ReceiveDecrypted(VBuffer);
+std::int32_t TIdSSLIOHandlerSocketBase::ReadFromTransport(std::uint8_t* ABuffer,
+                                                          std::int32_t ALength) {
+  if (FPassThrough) return TIdIOHandlerStack::ReadFromTransport(ABuffer, ALength);
+  return ReceiveDecrypted(ABuffer, ALength);
 }
 
-bool TIdSSLIOHandlerSocketBase::TryReadFromTransport(TIdBytes& VBuffer, std::int32_t ATimeout,
-                                                     std::int32_t& ACount) {
-  return FPassThrough && TIdIOHandlerStack::TryReadFromTransport(VBuffer, ATimeout, ACount);
+bool TIdSSLIOHandlerSocketBase::TryReadFromTransport(std::uint8_t* ABuffer, std::int32_t ALength,
+                                                     std::int32_t ATimeout, std::int32_t& ACount) {
+  return FPassThrough &&
+         TIdIOHandlerStack::TryReadFromTransport(ABuffer, ALength, ATimeout, ACount);
 }
 
 std::int32_t TIdSSLIOHandlerSocketBase::WriteToTransport(const TIdBytes& ABuffer,
@@ -757,9 +763,10 @@ bool TIdSSLIOHandlerSocketOpenSSL::Readable(std::int32_t AMSec) {
   return TIdIOHandlerStack::Readable(AMSec);
 }
 
-std::int32_t TIdSSLIOHandlerSocketOpenSSL::ReceiveDecrypted(TIdBytes& VBuffer) {
+std::int32_t TIdSSLIOHandlerSocketOpenSSL::ReceiveDecrypted(std::uint8_t* ABuffer,
+                                                           std::int32_t ALength) {
   if (!FSSLSocket) TIdStack::RaiseSocketError(10057);
-  return FSSLSocket->Recv(VBuffer);
+  return FSSLSocket->Recv(ABuffer, ALength);
 }
 
 std::int32_t TIdSSLIOHandlerSocketOpenSSL::SendEncrypted(const TIdBytes& ABuffer,

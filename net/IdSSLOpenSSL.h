@@ -183,6 +183,7 @@ class TIdSSLSocket {
   // Decrypted bytes into the buffer: the count, 0 when the peer ended the
   // connection, or the failing SSL_read result.
   std::int32_t Recv(TIdBytes& VBuffer);
+  std::int32_t Recv(std::uint8_t* ABuffer, std::int32_t ALength);
   // Every byte written: the length, 0 when the peer closed, or a failing result.
   std::int32_t Send(const TIdBytes& ABuffer, std::int32_t AOffset, std::int32_t ALength);
 
@@ -217,12 +218,12 @@ class TIdSSLIOHandlerSocketBase : public TIdIOHandlerStack {
   virtual void StartSSL() = 0;
 
  protected:
-  virtual std::int32_t ReceiveDecrypted(TIdBytes& VBuffer) = 0;
+  virtual std::int32_t ReceiveDecrypted(std::uint8_t* ABuffer, std::int32_t ALength) = 0;
   virtual std::int32_t SendEncrypted(const TIdBytes& ABuffer, std::int32_t AOffset,
                                      std::int32_t ALength) = 0;
-  std::int32_t ReadFromTransport(TIdBytes& VBuffer) override;
+  std::int32_t ReadFromTransport(std::uint8_t* ABuffer, std::int32_t ALength) override;
   // Through the session every read waits for readability first.
-  bool TryReadFromTransport(TIdBytes& VBuffer, std::int32_t ATimeout,
+  bool TryReadFromTransport(std::uint8_t* ABuffer, std::int32_t ALength, std::int32_t ATimeout,
                             std::int32_t& ACount) override;
   std::int32_t WriteToTransport(const TIdBytes& ABuffer, std::int32_t AOffset,
                                 std::int32_t ALength) override;
@@ -267,7 +268,7 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
   void ConnectTransport() override;
   std::int32_t CheckTransportResult(std::int32_t AResult) override;
   [[noreturn]] void RaiseTransportError(std::int32_t AErrorCode) override;
-  std::int32_t ReceiveDecrypted(TIdBytes& VBuffer) override;
+  std::int32_t ReceiveDecrypted(std::uint8_t* ABuffer, std::int32_t ALength) override;
   std::int32_t SendEncrypted(const TIdBytes& ABuffer, std::int32_t AOffset,
                              std::int32_t ALength) override;
   virtual void NotifyBeforeConnect();

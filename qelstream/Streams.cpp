@@ -189,6 +189,36 @@ void TMemoryStream::Reserve(std::int64_t Needed) {
   SetCapacity(static_cast<std::int32_t>(std::min(grown, kMaxSize)));
 }
 
+char* TStream::WriteRoom(std::int32_t) {
+  return nullptr;
+}
+
+void TStream::CommitWrite(std::int32_t Count) {
+  if (Count != 0) throw EWriteError();
+}
+
+char* TMemoryStream::WriteRoom(std::int32_t Count) {
+  if (Count <= 0 || FPosition < 0 || FPosition > FSize) return nullptr;
+  const std::int64_t end = static_cast<std::int64_t>(FPosition) + Count;
+  if (end > kMaxSize) return nullptr;  // Write tells how much still fits
+  Reserve(end);
+  if (end > FPrepared && FCapacity >= kLargeBlock) PrepareAhead(end);
+  FRoom = Count;
+  FRoomAt = FPosition;
+  return FMemory + FPosition;
+}
+
+void TMemoryStream::CommitWrite(std::int32_t Count) {
+  // Only what the last room covered, at the same position, can have been
+  // written in place.
+  if (Count < 0 || Count > FRoom || FPosition != FRoomAt ||
+      static_cast<std::int64_t>(FPosition) + Count > FCapacity)
+    throw EWriteError();
+  FRoom = 0;
+  FPosition += Count;
+  if (FPosition > FSize) FSize = FPosition;
+}
+
 std::int32_t TMemoryStream::Write(const void* Buffer, std::int32_t Count) {
   if (FPosition < 0 || Count < 0) return 0;
   const std::int64_t end = static_cast<std::int64_t>(FPosition) + Count;

@@ -65,6 +65,13 @@ class TStream {
   // Moves the bytes in chunks of at most 61,440 bytes; returns the count copied.
   std::int64_t CopyFrom(TStream& Source, std::int64_t Count);
 
+  // Writing in place, for a reader that can fill memory itself (a socket
+  // receive): WriteRoom gives memory for up to Count bytes at the position, or
+  // null when the stream has none to give (then Write is the way); CommitWrite
+  // then takes the first Count bytes of that room as written. The base has no room.
+  virtual char* WriteRoom(std::int32_t Count);
+  virtual void CommitWrite(std::int32_t Count);
+
   static constexpr std::int32_t kCopyChunk = 61440;
 };
 
@@ -105,6 +112,11 @@ class TMemoryStream : public TCustomMemoryStream {
   // Sets the capacity and the size; new bytes are zero; a position beyond the
   // new size moves to it. Sizes outside 0..2,147,483,647 raise EStreamError.
   void SetSize(std::int64_t NewSize) override;
+  // Room within the block (grown as Write would), when the position lies within
+  // the content and the size limit allows Count more bytes; a descendant whose
+  // Write must see every byte answers null.
+  char* WriteRoom(std::int32_t Count) override;
+  void CommitWrite(std::int32_t Count) override;
   void Clear();
   void LoadFromStream(TStream& Stream);
   void LoadFromFile(const std::string& FileName);
@@ -135,6 +147,9 @@ class TMemoryStream : public TCustomMemoryStream {
   // Offset up to which the block's memory is known to be present: below it no
   // page is prepared again.
   std::int32_t FPrepared = 0;
+  // Bytes the last WriteRoom gave that CommitWrite may still take.
+  std::int32_t FRoom = 0;
+  std::int32_t FRoomAt = 0;
 };
 
 // fmCreate makes the file or empties it; the others open an existing file. The

@@ -28,13 +28,13 @@ class CountingHandler : public TIdIOHandlerStack {
     ++sends;
     return TIdIOHandlerStack::WriteToTransport(ABuffer, AOffset, ALength);
   }
-  std::int32_t ReadFromTransport(TIdBytes& VBuffer) override {
+  std::int32_t ReadFromTransport(std::uint8_t* ABuffer, std::int32_t ALength) override {
     ++reads;
-    return TIdIOHandlerStack::ReadFromTransport(VBuffer);
+    return TIdIOHandlerStack::ReadFromTransport(ABuffer, ALength);
   }
-  bool TryReadFromTransport(TIdBytes& VBuffer, std::int32_t ATimeout,
+  bool TryReadFromTransport(std::uint8_t* ABuffer, std::int32_t ALength, std::int32_t ATimeout,
                             std::int32_t& ACount) override {
-    bool done = TIdIOHandlerStack::TryReadFromTransport(VBuffer, ATimeout, ACount);
+    bool done = TIdIOHandlerStack::TryReadFromTransport(ABuffer, ALength, ATimeout, ACount);
     reads += done ? 1 : 0;
     return done;
   }

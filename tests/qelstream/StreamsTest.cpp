@@ -132,6 +132,55 @@ TEST(MemoryStreamReadWrite, OverwriteInsideKeepsTheSize) {
   EXPECT_EQ(s.Position(), 4);
 }
 
+TEST(MemoryStreamReadWrite, WritingInPlaceThroughItsRoom) {
+  TMemoryStream s;
+  Put(s, "head");
+  char* room = s.WriteRoom(100);
+  ASSERT_NE(room, nullptr);
+  EXPECT_EQ(s.Size(), 4);  // room is no content yet
+  std::memcpy(room, "tail!", 5);
+  s.CommitWrite(4);  // less than the room: only that counts
+  EXPECT_EQ(s.Size(), 8);
+  EXPECT_EQ(s.Position(), 8);
+  EXPECT_EQ(std::string(s.Memory(), 8), "headtail");
+  // Inside the content the room overwrites, and the size follows the far end.
+  s.SetPosition(2);
+  std::memcpy(s.WriteRoom(10), "ADLINE", 6);
+  s.CommitWrite(6);
+  EXPECT_EQ(std::string(s.Memory(), static_cast<std::size_t>(s.Size())), "heADLINE");
+
+  // A commit beyond the room, a second commit, or one after a move raises and
+  // changes nothing.
+  s.WriteRoom(3);
+  EXPECT_THROW(s.CommitWrite(4), EWriteError);
+  s.CommitWrite(3);
+  EXPECT_THROW(s.CommitWrite(1), EWriteError);
+  s.WriteRoom(3);
+  s.SetPosition(0);
+  EXPECT_THROW(s.CommitWrite(1), EWriteError);
+  EXPECT_EQ(s.Size(), 11);
+  EXPECT_EQ(s.Position(), 0);
+
+  // No room beyond the end (the gap must be zeros), below 0, past the size limit.
+  s.SetPosition(20);
+  EXPECT_EQ(s.WriteRoom(4), nullptr);
+  s.SetPosition(-1);
+  EXPECT_EQ(s.WriteRoom(4), nullptr);
+  s.SetPosition(0);
+  EXPECT_EQ(s.WriteRoom(0), nullptr);
+  TMemoryStream big;
+  big.SetSize(std::numeric_limits<std::int32_t>::max() - 8);
+  big.SetPosition(big.Size());
+  EXPECT_EQ(big.WriteRoom(9), nullptr);
+  EXPECT_NE(big.WriteRoom(8), nullptr);
+
+  // A stream without memory of its own has no room.
+  TFileStream file("/dev/null", fmOpenWrite);
+  EXPECT_EQ(file.WriteRoom(10), nullptr);
+  file.CommitWrite(0);
+  EXPECT_THROW(file.CommitWrite(1), EWriteError);
+}
+
 TEST(MemoryStreamSeek, OriginsAndNoClamping) {
   TMemoryStream s;
   Put(s, "0123456789");

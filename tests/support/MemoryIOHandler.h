@@ -58,7 +58,7 @@ class MemoryHandler : public TIdIOHandler {
   bool Readable(std::int32_t) override { return true; }
 
  protected:
-  std::int32_t ReadFromTransport(TIdBytes& VBuffer) override {
+  std::int32_t ReadFromTransport(std::uint8_t* ABuffer, std::int32_t ALength) override {
     if (reads.empty()) return 0;
     ReadStep& step = reads.front();
     if (step.error != 0) {
@@ -66,9 +66,8 @@ class MemoryHandler : public TIdIOHandler {
       reads.pop_front();
       return -1;
     }
-    const std::size_t n = std::min(step.bytes.size(), VBuffer.size());
-    std::copy(step.bytes.begin(), step.bytes.begin() + static_cast<std::ptrdiff_t>(n),
-              VBuffer.begin());
+    const std::size_t n = std::min(step.bytes.size(), static_cast<std::size_t>(ALength));
+    std::copy(step.bytes.begin(), step.bytes.begin() + static_cast<std::ptrdiff_t>(n), ABuffer);
     step.bytes.erase(0, n);
     if (step.bytes.empty()) reads.pop_front();
     return static_cast<std::int32_t>(n);
