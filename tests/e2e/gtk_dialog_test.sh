@@ -26,7 +26,7 @@ app=$!
 
 # GTK also makes a hidden leader window of the same name: look for the one on screen.
 window=""
-for _ in $(seq 150); do
+for _ in $(seq 300); do
   for w in $(xdotool search --name '^Launchveltraonline$' 2>/dev/null || true); do
     if xwininfo -id "$w" | grep -q 'Map State: IsViewable'; then window=$w; break; fi
   done
@@ -39,9 +39,14 @@ if [ -n "${SCREENSHOT:-}" ]; then import -window root "$SCREENSHOT"; fi
 
 # Still waiting for the user: the box is modal.
 kill -0 "$app" || { echo "FAIL: the program did not wait for the box"; exit 1; }
-xdotool windowfocus --sync "$window" 2>/dev/null || true
-xdotool key Escape
-for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+# On a loaded machine the first key can arrive before the box has the focus:
+# press again each second until it closes.
+for _ in $(seq 20); do
+  xdotool windowfocus --sync "$window" 2>/dev/null || true
+  xdotool key Escape
+  for _ in $(seq 10); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$app" 2>/dev/null || break
+done
 if kill -0 "$app" 2>/dev/null; then echo "FAIL: Esc did not close the box"; exit 1; fi
 set +e
 wait "$app"
