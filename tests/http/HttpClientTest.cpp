@@ -204,6 +204,29 @@ TEST(HttpStatus, NoContentWithStrayBytesReadsNothing) {
   EXPECT_EQ(x.http.ResponseCode(), 204);
 }
 
+TEST(HttpStatus, WaitForUnexpectedDataTakesWhatFollowsABodilessAnswer) {
+  {
+    // A 304 raises; the bytes after it become the error page.
+    OneShot x("HTTP/1.1 304 Not Modified\r\nConnection: close\r\n\r\nstray");
+    x.http.SetHTTPOptions({hoKeepOrigProtocol, hoWaitForUnexpectedData});
+    try {
+      x.Get();
+      FAIL() << "no exception";
+    } catch (const EIdHTTPProtocolException& e) {
+      EXPECT_EQ(e.ErrorCode(), 304);
+      EXPECT_EQ(e.ErrorMessage(), "stray");
+    }
+  }
+  {
+    // Nothing follows on an open connection: the short wait ends, no hang.
+    OneShot x("HTTP/1.1 204 No Content\r\n\r\n", false);
+    x.http.SetHTTPOptions({hoKeepOrigProtocol, hoWaitForUnexpectedData});
+    x.Get();
+    EXPECT_EQ(x.body.Size(), 0);
+    EXPECT_EQ(x.http.ResponseCode(), 204);
+  }
+}
+
 TEST(HttpStatus, StrayBytesAfterAResponseAreNotTakenForTheNextOne) {
   ScriptedServer server;
   server.ExpectUntil("\r\n\r\n")
