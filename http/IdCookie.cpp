@@ -342,23 +342,27 @@ bool TIdCookies::AddCookie(std::unique_ptr<TIdCookie> ACookie, const TIdURI* AUR
   }
   if (ACookie->IsExpired()) return false;
   const std::string domain = ACookie->Domain();
+  const TIdCookie* const added = ACookie.get();
   FCookieList.push_back(std::move(ACookie));
   // The store stays bounded whatever servers send: past the limits the oldest
   // cookie of the domain, then the oldest of all, makes room.
-  auto oldest = [this](auto&& applies) {
+  bool kept = true;
+  const auto dropOldest = [this, &kept, added](auto&& applies) {
     auto found = FCookieList.end();
     for (auto it = FCookieList.begin(); it != FCookieList.end(); ++it)
-      if (applies(**it) && (found == FCookieList.end() || (*it)->CreatedAt() < (*found)->CreatedAt()))
+      if (applies(**it) &&
+          (found == FCookieList.end() || (*it)->CreatedAt() < (*found)->CreatedAt()))
         found = it;
-    return found;
+    if (found->get() == added) kept = false;
+    FCookieList.erase(found);
   };
   const auto sameDomain = [&domain](const TIdCookie& c) { return SameText(c.Domain(), domain); };
   if (std::count_if(FCookieList.begin(), FCookieList.end(),
                     [&](const auto& c) { return sameDomain(*c); }) > MaxCookiesPerDomain)
-    FCookieList.erase(oldest(sameDomain));
+    dropOldest(sameDomain);
   if (FCookieList.size() > static_cast<std::size_t>(MaxCookies))
-    FCookieList.erase(oldest([](const TIdCookie&) { return true; }));
-  return true;
+    dropOldest([](const TIdCookie&) { return true; });
+  return kept;
 }
 
 void TIdCookies::RemoveExpiredCookies() {

@@ -97,7 +97,8 @@ class TIdCookies {
 
   // Stores ACookie: a namesake is replaced, an expired cookie only deletes its
   // namesake; past MaxCookiesPerDomain or MaxCookies the oldest cookie of the
-  // domain, then of the store, is dropped. AURI may be null. True when stored.
+  // domain, then of the store, is dropped. AURI may be null. True when the
+  // cookie is stored and kept.
   bool AddCookie(std::unique_ptr<TIdCookie> ACookie, const TIdURI* AURI, bool AReplaceOld = true);
   // Removes and frees every expired cookie.
   void RemoveExpiredCookies();

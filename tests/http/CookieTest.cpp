@@ -255,6 +255,11 @@ TEST_F(CookieTest, StoreStaysBoundedWhateverServersSend) {
     store.AddCookie(std::move(c), nullptr);
   }
   EXPECT_EQ(store.Count(), 51);
+  // A newcomer older than all of its domain is the one that goes.
+  auto elder = Parse("elder=1; Path=/", "http://h/");
+  elder->SetCreatedAt(2);
+  EXPECT_FALSE(store.AddCookie(std::move(elder), nullptr));
+  EXPECT_EQ(store.Count(), 51);
   const std::string sent = Header(m, "http://h/");
   EXPECT_EQ(sent.find("c9="), std::string::npos);
   EXPECT_EQ(sent.rfind("c10=10", 0), 0u);  // the oldest kept goes first
