@@ -284,6 +284,10 @@ TEST_F(UnZipperOpen, BaseDirectoryRules) {
 
 class UnZipperPeers : public ScratchTest {
  protected:
+  void SetUp() override {
+    VTO_SKIP_WITHOUT_PEER_DATA("zips");
+    ScratchTest::SetUp();
+  }
   UtcZone zone_;
 };
 

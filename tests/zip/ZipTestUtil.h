@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "PeerData.h"
+
 #include "ZipCommon.h"
 
 namespace vto::ziptest {
@@ -58,7 +60,7 @@ inline std::string Quote(const std::string& s) {
 }
 
 inline std::string PeerZip(const std::string& name) {
-  return std::string(VTO_PEER_DATA) + "/zips/" + name;
+  return vto::testing::PeerDataPath("zips/" + name);
 }
 
 // A fresh folder under the build tree, removed afterwards: <root>/base is where

@@ -60,6 +60,7 @@ TEST(ZipRecords, EmptyArchiveIsTheBareEndRecord) {
   archive.CreateZip(s);
   EXPECT_EQ(Hex(Content(s)), "50 4B 05 06 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00");
   // The same 22 bytes a public test suite keeps as its empty archive.
+  VTO_SKIP_WITHOUT_PEER_DATA("zips/libzip-testempty.zip");
   EXPECT_EQ(Content(s), ReadFile(PeerZip("libzip-testempty.zip")));
 }
 
