@@ -168,7 +168,10 @@ void TIdHTTPProtocol::RetrieveHeaders(std::int32_t AMaxHeaderCount) {
       ++count;
     }
   } catch (const EIdConnClosedGracefully&) {
+    // The peer closed before the empty line: a header block that never ended
+    // is no response (what was cut off would be taken for the body).
     FHTTP.Disconnect();
+    throw;
   }
   resp.ParseHeaders();
 }
@@ -208,6 +211,8 @@ TIdHTTPWhatsNext TIdHTTPProtocol::FailWithStatus(const std::vector<std::int16_t>
   try {
     FHTTP.ReadBody(resp, &page);
   } catch (const EIdConnClosedGracefully&) {
+  } catch (const EIdSocketError&) {
+    // The page cut short, by a close or by a reset: the status is the error.
   } catch (...) {
     resp.SetContentStream(saved);
     throw;
@@ -632,7 +637,7 @@ void TIdCustomHTTP::ReadBytesInto(TStream* AStream, std::int64_t ACount) {
   TIdBuffer& buffer = io->InputBuffer();
   while (ACount > 0) {
     if (buffer.Size() == 0 && !io->CheckForDataOnSource(IdTimeoutDefault)) {
-      if (io->ClosedGracefully() || !io->Opened()) throw EIdConnClosedGracefully();
+      if (io->ClosedGracefully() || !io->Opened()) io->RaiseConnectionEnded();
       throw EIdReadTimeout();
     }
     const std::int32_t n = static_cast<std::int32_t>(std::min<std::int64_t>(ACount, buffer.Size()));
@@ -675,6 +680,8 @@ void TIdCustomHTTP::ReadBody(TIdHTTPResponse& AResponse, TStream* AStream) {
   } catch (const EIdConnClosedGracefully&) {
     // The peer closed: the body is what arrived.
   }
+  // A body read until the close, cut by a reset instead, may lack its end.
+  if (io->LostByError() != 0) TIdStack::RaiseSocketError(io->LostByError());
 
   if (held) AStream->CopyFrom(*held, 0);
   if (mark == kHtml) {
@@ -707,6 +714,15 @@ void TIdCustomHTTP::DiscardBody(TIdHTTPResponse& AResponse) {
   try {
     ReadBody(AResponse, nullptr);
   } catch (const EIdConnClosedGracefully&) {
+    Disconnect();
+  } catch (const EIdSocketError& e) {
+    // Nobody wanted these bytes: a connection that ended by error while they
+    // were dropped is just ended.
+    if (e.LastError() != IdErr::WSAECONNRESET && e.LastError() != IdErr::WSAECONNABORTED &&
+        e.LastError() != IdErr::WSAESHUTDOWN) {
+      AResponse.SetContentStream(saved);
+      throw;
+    }
     Disconnect();
   } catch (...) {
     AResponse.SetContentStream(saved);
@@ -774,6 +790,7 @@ void TIdCustomHTTP::ReadMultipartBody(TIdHTTPResponse& AResponse, TStream* AStre
     if (!io->CheckForDataOnSource(IdTimeoutDefault)) {
       if (io->ClosedGracefully() || !io->Opened()) {
         buffer.ExtractToStream(AStream, -1);
+        if (io->LostByError() != 0) io->RaiseConnectionEnded();
         return;
       }
       throw EIdReadTimeout();

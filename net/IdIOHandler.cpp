@@ -67,6 +67,7 @@ void TIdIOHandler::DoWork(TWorkMode AMode, std::int64_t ACount) {
 void TIdIOHandler::Open() {
   FOpened = false;
   FClosedGracefully = false;
+  FLostByError = 0;
   if (FWriteBuffer) FWriteBuffer->Clear();
   FInputBuffer->Clear();
   FOpened = true;
@@ -75,6 +76,13 @@ void TIdIOHandler::Open() {
 void TIdIOHandler::Close() {
   FOpened = false;
   if (FWriteBuffer) FWriteBuffer->Clear();  // dropped, never sent
+}
+
+void TIdIOHandler::RaiseConnectionEnded() const {
+  // A connection lost by error is no end of the data: the caller must not take
+  // what arrived for all there was.
+  if (FLostByError != 0) TIdStack::RaiseSocketError(FLostByError);
+  throw EIdConnClosedGracefully();
 }
 
 bool TIdIOHandler::Connected() {
@@ -149,6 +157,7 @@ std::int32_t TIdIOHandler::ReadFromSource(bool ARaiseExceptionIfDisconnected, st
         return -1;
       }
       FClosedGracefully = true;
+      if (err != 0) FLostByError = err;
       Close();
       if (FInputBuffer->Size() == 0 && ARaiseExceptionIfDisconnected) RaiseTransportError(err);
       count = 0;

@@ -36,6 +36,12 @@ class TIdIOHandler {
   bool LargeStream() const { return FLargeStream; }
   void SetLargeStream(bool Value) { FLargeStream = Value; }
   bool ClosedGracefully() const { return FClosedGracefully; }
+  // The socket error number that ended the connection (a reset, an abort), or 0
+  // while it is open or after an orderly close. Cleared by Open.
+  std::int32_t LostByError() const { return FLostByError; }
+  // What a read on a connection that has ended raises: the socket error that
+  // ended it, else EIdConnClosedGracefully.
+  [[noreturn]] void RaiseConnectionEnded() const;
   std::int32_t ConnectTimeout() const { return FConnectTimeout; }
   void SetConnectTimeout(std::int32_t Value) { FConnectTimeout = Value; }
   virtual std::string Destination() const { return FDestination; }
@@ -158,6 +164,7 @@ class TIdIOHandler {
   void DoWork(TWorkMode AMode, std::int64_t ACount);
 
   bool FClosedGracefully = false;
+  std::int32_t FLostByError = 0;
   bool FOpened = false;
 
  private:

@@ -97,7 +97,7 @@ void TIdIOHandlerSocket::CheckForDisconnect(bool ARaiseExceptionIfDisconnected,
     disconnected = !BindingAllocated();
   }
   if (disconnected && (InputBufferIsEmpty() || AIgnoreBuffer) && ARaiseExceptionIfDisconnected) {
-    throw EIdConnClosedGracefully();
+    RaiseConnectionEnded();
   }
 }
 

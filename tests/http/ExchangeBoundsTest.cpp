@@ -1,6 +1,7 @@
 // What a hostile server can make one Get cost, played through an in-memory
 // transport: chunk sizes and lengths beyond what a memory stream holds, a
-// multipart body that never ends, a response that sets cookies without end.
+// multipart body that never ends, a response that sets cookies without end,
+// and responses cut short by a close or a reset.
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -22,9 +23,11 @@ struct Exchange {
   MemoryHandler io;
   TIdHTTP http;
   TQELMemoryStream body;
-  explicit Exchange(const std::string& bytes, std::size_t step = 1000) {
+  // The bytes, then the close (error 0) or a failed read with that number.
+  explicit Exchange(const std::string& bytes, std::size_t step = 1000, std::int32_t end = 0) {
     MemoryHandler::Script script;
     for (std::size_t at = 0; at < bytes.size(); at += step) script.push_back({bytes.substr(at, step)});
+    if (end != 0) script.push_back({"", end});
     io.connections.push_back(std::move(script));
     io.refuse_unscripted_open = true;
     http.SetIOHandler(&io);
@@ -33,6 +36,58 @@ struct Exchange {
   void Get() { http.Get("http://h.example/dir/app.jnlp", body); }
   std::string Content() { return std::string(body.Memory(), static_cast<std::size_t>(body.Size())); }
 };
+
+// A body cut by an orderly close is what arrived; cut by a reset it is no body,
+// and a header block that never reached its empty line is no response.
+TEST(ExchangeBounds, ResponsesCutShort) {
+  const std::string length = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
+  const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  const std::string close = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n";
+  const std::string multi =
+      "HTTP/1.1 200 OK\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n";
+  const std::string half(50000, 'x');
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::int32_t end;   // 0: orderly close
+    const char* body;   // the body kept, or null when Get must raise
+    std::int32_t error; // the socket error raised (0: EIdConnClosedGracefully)
+  };
+  const Case cases[] = {
+      {"length, closed", length + "abc", 0, "abc", 0},
+      {"length, reset", length + half, IdErr::WSAECONNRESET, nullptr, IdErr::WSAECONNRESET},
+      {"chunked, closed", chunked + "5\r\nabcde\r\n8\r\nfg", 0, "abcdefg", 0},
+      {"chunked, reset in a chunk", chunked + "8\r\nfg", IdErr::WSAECONNRESET, nullptr,
+       IdErr::WSAECONNRESET},
+      {"chunked, reset at a size", chunked + "2\r\nab\r\n", IdErr::WSAECONNABORTED, nullptr,
+       IdErr::WSAECONNABORTED},
+      {"until close, closed", close + "whole", 0, "whole", 0},
+      {"until close, reset", close + "part", IdErr::WSAECONNRESET, nullptr, IdErr::WSAECONNRESET},
+      {"multipart, closed", multi + "data", 0, "--b\r\ndata", 0},
+      {"multipart, reset", multi + "data", IdErr::WSAECONNRESET, nullptr, IdErr::WSAECONNRESET},
+      {"headers, closed in a line", "HTTP/1.1 200 OK\r\nContent-Le", 0, nullptr, 0},
+      {"headers, closed after a line", "HTTP/1.1 200 OK\r\nServer: x\r\n", 0, nullptr, 0},
+      {"headers, reset", "HTTP/1.1 200 OK\r\nServer: x\r\n", IdErr::WSAECONNRESET, nullptr,
+       IdErr::WSAECONNRESET},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Exchange x(c.bytes, 7, c.end);
+    if (c.body != nullptr) {
+      x.Get();
+      EXPECT_EQ(x.Content(), c.body);
+    } else if (c.error != 0) {
+      try {
+        x.Get();
+        ADD_FAILURE() << "no error";
+      } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.LastError(), c.error);
+      }
+    } else {
+      EXPECT_THROW(x.Get(), EIdConnClosedGracefully);
+    }
+  }
+}
 
 TEST(ExchangeBounds, ChunkSizesBeyondAMemoryStream) {
   // A chunk announced at 2^60 bytes costs only what arrives before the close.

@@ -52,7 +52,7 @@ class MemoryHandler : public TIdIOHandler {
     if (FClosedGracefully) transport_closed_ = true;
     const bool gone = FClosedGracefully || !FOpened;
     if (gone && (InputBufferIsEmpty() || AIgnoreBuffer) && ARaiseExceptionIfDisconnected) {
-      throw EIdConnClosedGracefully();
+      RaiseConnectionEnded();
     }
   }
   bool Readable(std::int32_t) override { return true; }
