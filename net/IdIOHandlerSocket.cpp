@@ -70,10 +70,11 @@ void TIdIOHandlerStack::ConnectTransport() {
     address = TIdStack::IsIP(Host()) ? Host() : TIdStack::ResolveHost(Host(), Id_IPv4);
   }
   FBinding->SetPeer(address, static_cast<std::uint16_t>(Port()), IPVersion());
-  if (ConnectTimeout() == 0) {
+  const std::int32_t limit = ConnectTimeLimit();
+  if (limit == 0) {
     FBinding->Connect();
   } else {
-    FBinding->ConnectWithTimeout(ConnectTimeout());
+    FBinding->ConnectWithTimeout(limit);
   }
 }
 

@@ -83,8 +83,10 @@ class TIdIOHandlerSocket : public TIdIOHandler {
 class TIdIOHandlerStack : public TIdIOHandlerSocket {
  protected:
   // After the bind: resolve the host for the IP version and connect (blocking,
-  // or in 125 ms slices when ConnectTimeout is set).
+  // or in 125 ms slices when there is a time limit).
   void ConnectTransport() override;
+  // The connect's time limit: ConnectTimeout (0: a plain blocking connect).
+  virtual std::int32_t ConnectTimeLimit() const { return ConnectTimeout(); }
 };
 
 }  // namespace vto

@@ -6,6 +6,8 @@
 #include <openssl/x509.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -20,7 +22,7 @@ namespace vto {
 namespace {
 
 constexpr const char* kDefaultCipherList = "AES:ALL:!aNULL:!eNULL:+RC4:@STRENGTH";
-constexpr std::int32_t kDefaultSocketTimeout = 30000;
+std::atomic<std::int32_t> gDefaultSocketTimeout{30000};
 
 // ---- the socket BIO
 // OpenSSL talks to the socket through this BIO rather than its own socket BIO,
@@ -32,17 +34,27 @@ constexpr std::int32_t kDefaultSocketTimeout = 30000;
 struct SocketBioData {
   int fd = -1;
   bool eof = false;
+  bool nonblocking = false;  // for a look at what has arrived, without waiting
 };
+
+bool WouldBlock(int err) {
+  return err == EAGAIN || err == EWOULDBLOCK;
+}
 
 int SocketBioWrite(BIO* bio, const char* data, int length) {
   auto* d = static_cast<SocketBioData*>(BIO_get_data(bio));
   BIO_clear_retry_flags(bio);
   if (d == nullptr || length < 0) return -1;
   ssize_t n;
+  const int flags = MSG_NOSIGNAL | (d->nonblocking ? MSG_DONTWAIT : 0);
   do {
-    n = ::send(d->fd, data, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+    n = ::send(d->fd, data, static_cast<std::size_t>(length), flags);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
+    if (d->nonblocking && WouldBlock(errno)) {
+      BIO_set_retry_write(bio);
+      return -1;
+    }
     TIdStack::RecordErrno(errno);
     return -1;
   }
@@ -55,9 +67,13 @@ int SocketBioRead(BIO* bio, char* data, int length) {
   if (d == nullptr || length < 0) return -1;
   ssize_t n;
   do {
-    n = ::recv(d->fd, data, static_cast<std::size_t>(length), 0);
+    n = ::recv(d->fd, data, static_cast<std::size_t>(length), d->nonblocking ? MSG_DONTWAIT : 0);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
+    if (d->nonblocking && WouldBlock(errno)) {
+      BIO_set_retry_read(bio);
+      return -1;
+    }
     TIdStack::RecordErrno(errno);
     return -1;
   }
@@ -123,7 +139,7 @@ BIO* NewSocketBio(int fd) {
   if (method == nullptr) return nullptr;
   BIO* bio = BIO_new(method);
   if (bio == nullptr) return nullptr;
-  BIO_set_data(bio, new SocketBioData{fd, false});
+  BIO_set_data(bio, new SocketBioData{fd, false, false});
   BIO_set_init(bio, 1);
   return bio;
 }
@@ -264,6 +280,10 @@ int ProtocolVersionOf(TIdSSLVersion v) {
   }
 }
 
+bool IsAddressLiteral(const std::string& AHost) {
+  return TIdStack::IsIP(AHost) || IsValidIPv6(AHost);
+}
+
 // SSL_get_error reads the error queue, which must hold nothing older than the
 // call it explains. Peeking first keeps the common case cheap.
 void ClearErrorQueue() {
@@ -394,7 +414,9 @@ void TIdSSLContext::BuildContext(TIdSSLCtxMode ACtxMode) {
   SSL_CTX_set_default_read_buffer_len(FContext, 64 * 1024);
   SSL_CTX_set_default_passwd_cb(FContext, PasswordCallback);
   SSL_CTX_set_default_passwd_cb_userdata(FContext, this);
-  SSL_CTX_set_default_verify_paths(FContext);
+  // The system's trusted roots serve verification only; without a verify mode
+  // nothing reads them, and loading them costs more than the whole handshake.
+  if (!VerifyMode.Empty()) SSL_CTX_set_default_verify_paths(FContext);
   ERR_clear_error();
 
   if (!RootCertFile.empty() || !VerifyDirs.empty()) {
@@ -542,12 +564,15 @@ void TIdSSLSocket::MakeConnection(int AHandle) {
 
 void TIdSSLSocket::Connect(int AHandle) {
   MakeConnection(AHandle);
-  // The name goes out as it is, an address literal too; the result is not
-  // used. An international name goes out in its ASCII form, as the server
-  // knows it.
-  std::string name = HostToAscii(FHostName);
-  if (name.empty()) name = TextToAnsi(FHostName);
-  SSL_set_tlsext_host_name(FSSL, name.c_str());
+  // An address literal is no server name (RFC 6066, 3): servers that follow
+  // the rule refuse a handshake that names one, so none goes out. A name goes
+  // out as it is, an international one in its ASCII form, as the server knows
+  // it; the result is not used.
+  if (!IsAddressLiteral(FHostName)) {
+    std::string name = HostToAscii(FHostName);
+    if (name.empty()) name = TextToAnsi(FHostName);
+    SSL_set_tlsext_host_name(FSSL, name.c_str());
+  }
   ERR_clear_error();
   TIdStack::WSSetLastError(0);
   int rc = SSL_connect(FSSL);
@@ -582,6 +607,13 @@ std::int32_t TIdSSLSocket::Recv(TIdBytes& VBuffer) {
 
 std::int32_t TIdSSLSocket::Recv(std::uint8_t* ABuffer, std::int32_t ALength) {
   if (FSSL == nullptr) return -1;
+  if (FSeenEnd.seen) {
+    // The end a look without waiting already met: the same answer, with the
+    // error queue and the socket error as that read left them.
+    FSeenEnd.seen = false;
+    TIdStack::WSSetLastError(FSeenEnd.socketError);
+    return FSeenEnd.sslError == SSL_ERROR_ZERO_RETURN ? 0 : FSeenEnd.result;
+  }
   while (true) {
     ClearErrorQueue();
     TIdStack::WSSetLastError(0);
@@ -596,6 +628,44 @@ std::int32_t TIdSSLSocket::Recv(std::uint8_t* ABuffer, std::int32_t ALength) {
       default:
         return n;
     }
+  }
+}
+
+bool TIdSSLSocket::LookForData() {
+  auto* d = static_cast<SocketBioData*>(BIO_get_data(SSL_get_rbio(FSSL)));
+  if (d == nullptr) return true;  // no socket of ours: let the read tell
+  ClearErrorQueue();
+  TIdStack::WSSetLastError(0);
+  d->nonblocking = true;
+  unsigned char byte;
+  const int n = SSL_peek(FSSL, &byte, 1);
+  d->nonblocking = false;
+  if (n > 0) return true;
+  const int e = SSL_get_error(FSSL, n);
+  if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) return false;
+  FSeenEnd = {true, n, e, TIdStack::WSGetLastError()};
+  return true;
+}
+
+bool TIdSSLSocket::WaitForData(TIdSocketHandle& ASocket, std::int32_t AMSec) {
+  if (FSSL == nullptr) return ASocket.Readable(AMSec);
+  const std::int64_t deadline = IdTicks() + std::max(AMSec, 0);
+  // Bytes OpenSSL holds but has not taken apart may finish a record.
+  bool lookAtHeld = SSL_has_pending(FSSL) == 1;
+  while (true) {
+    if (FSeenEnd.seen || SSL_pending(FSSL) > 0) return true;
+    if (lookAtHeld) {
+      lookAtHeld = false;
+      if (LookForData()) return true;
+      continue;
+    }
+    const std::int64_t left = deadline - IdTicks();
+    if (AMSec >= 0 && left < 0) return false;
+    if (!ASocket.Readable(AMSec < 0 ? AMSec : static_cast<std::int32_t>(std::max<std::int64_t>(left, 0))))
+      return false;
+    // Something came: application data, or records of the session alone (a
+    // TLS 1.3 server's session tickets), which leave nothing to read.
+    if (LookForData()) return true;
   }
 }
 
@@ -679,8 +749,27 @@ void TIdSSLIOHandlerSocketOpenSSL::ConnectTransport() {
     throw;
   }
   FPassThrough = passThrough;
+  // The socket's own time-outs bound every receive and send on it, in clear too.
+  Binding()->SetIOTimeouts(SocketTimeout());
   NotifyBeforeConnect();
   StartSSL();
+}
+
+std::int32_t TIdSSLIOHandlerSocketOpenSSL::DefaultSocketTimeout() {
+  return gDefaultSocketTimeout.load();
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::SetDefaultSocketTimeout(std::int32_t AMSec) {
+  gDefaultSocketTimeout.store(AMSec > 0 ? AMSec : 1);
+}
+
+std::int32_t TIdSSLIOHandlerSocketOpenSSL::SocketTimeout() const {
+  return ReadTimeout() < 1 ? DefaultSocketTimeout() : ReadTimeout();
+}
+
+std::int32_t TIdSSLIOHandlerSocketOpenSSL::ConnectTimeLimit() const {
+  // A connect to an address that never answers gives up like any other wait.
+  return ConnectTimeout() > 0 ? ConnectTimeout() : SocketTimeout();
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::NotifyBeforeConnect() {
@@ -721,7 +810,7 @@ void TIdSSLIOHandlerSocketOpenSSL::NegotiateTLS() {
   if (!FSSLContext || !BindingAllocated()) throw EIdOSSLCouldNotLoadSSLLibrary();
   if (!FSSLSocket) FSSLSocket = std::make_unique<TIdSSLSocket>(this);
   FSSLSocket->SetSSLContext(FSSLContext.get());
-  Binding()->SetIOTimeouts(ReadTimeout() < 1 ? kDefaultSocketTimeout : ReadTimeout());
+  Binding()->SetIOTimeouts(SocketTimeout());
   bool server;
   if (FSSLContext->Mode == sslmClient) {
     server = false;
@@ -750,17 +839,20 @@ void TIdSSLIOHandlerSocketOpenSSL::SetPassThrough(bool Value) {
       NegotiateTLS();
     }
   } else if (BindingAllocated()) {
-    Binding()->SetIOTimeouts(0);
+    // In clear the socket's time-outs stay: no wait on it goes without bound.
+    Binding()->SetIOTimeouts(SocketTimeout());
   }
   FPassThrough = Value;
 }
 
 bool TIdSSLIOHandlerSocketOpenSSL::Readable(std::int32_t AMSec) {
-  if (!FPassThrough && FSSLSocket && FSSLSocket->SSLHandle() != nullptr &&
-      SSL_has_pending(FSSLSocket->SSLHandle()) == 1) {
-    return true;
-  }
-  return TIdIOHandlerStack::Readable(AMSec);
+  // No wait on this socket outlasts its time-out, whatever the caller asks.
+  const std::int32_t bound = SocketTimeout();
+  const std::int32_t wait = AMSec < 0 ? bound : std::min(AMSec, bound);
+  if (FPassThrough || !FSSLSocket || FSSLSocket->SSLHandle() == nullptr)
+    return TIdIOHandlerStack::Readable(wait);
+  if (!BindingAllocated()) throw EIdConnClosedGracefully();
+  return FSSLSocket->WaitForData(*Binding(), wait);
 }
 
 std::int32_t TIdSSLIOHandlerSocketOpenSSL::ReceiveDecrypted(std::uint8_t* ABuffer,

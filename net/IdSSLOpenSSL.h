@@ -184,6 +184,10 @@ class TIdSSLSocket {
   // connection, or the failing SSL_read result.
   std::int32_t Recv(TIdBytes& VBuffer);
   std::int32_t Recv(std::uint8_t* ABuffer, std::int32_t ALength);
+  // True once application data, the peer's close or an error is there to be
+  // read, waiting at most AMSec (below 0: no limit) on the socket. Records that
+  // carry no data (session tickets) are taken in and do not count.
+  bool WaitForData(TIdSocketHandle& ASocket, std::int32_t AMSec);
   // Every byte written: the length, 0 when the peer closed, or a failing result.
   std::int32_t Send(const TIdBytes& ABuffer, std::int32_t AOffset, std::int32_t ALength);
 
@@ -196,7 +200,17 @@ class TIdSSLSocket {
 
  private:
   void MakeConnection(int AHandle);
+  // A look at what has arrived, without waiting: true for data or an end
+  // (which the next Recv then returns), false when there is nothing to read.
+  bool LookForData();
 
+  // An end or error met by a look without waiting, for the next Recv.
+  struct SeenEnd {
+    bool seen = false;
+    int result = 0;
+    int sslError = 0;
+    std::int32_t socketError = 0;
+  } FSeenEnd;
   TIdSSLIOHandlerSocketOpenSSL* FParent;
   SSL* FSSL = nullptr;
   std::unique_ptr<TIdSSLCipher> FCipher;
@@ -244,7 +258,17 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
 
   void SetPassThrough(bool Value) override;
   void Close() override;
+  // True once application data (or the peer's close) is there, waiting at most
+  // the time given and never longer than SocketTimeout().
   bool Readable(std::int32_t AMSec = IdTimeoutDefault) override;
+
+  // The bound on every wait on the socket: its receive and send time-outs, the
+  // wait for data and the connect (unless ConnectTimeout sets its own).
+  // ReadTimeout when set, else the process-wide default of 30,000 ms, which
+  // tests may shorten.
+  std::int32_t SocketTimeout() const;
+  static std::int32_t DefaultSocketTimeout();
+  static void SetDefaultSocketTimeout(std::int32_t AMSec);
   std::unique_ptr<TIdSSLIOHandlerSocketBase> Clone() override;
   void StartSSL() override;
 
@@ -266,6 +290,7 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
 
  protected:
   void ConnectTransport() override;
+  std::int32_t ConnectTimeLimit() const override;
   std::int32_t CheckTransportResult(std::int32_t AResult) override;
   [[noreturn]] void RaiseTransportError(std::int32_t AErrorCode) override;
   std::int32_t ReceiveDecrypted(std::uint8_t* ABuffer, std::int32_t ALength) override;

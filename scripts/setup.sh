@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(build-essential cmake pkg-config libssl-dev zlib1g-dev libgtk-3-dev
           libgtest-dev libgmock-dev libbenchmark-dev)
 if [[ "${1:-}" == "--test" ]]; then
-  packages+=(nginx openssl zip unzip python3 xvfb xauth imagemagick x11-utils xdotool curl)
+  packages+=(nginx openssl zip unzip python3 xvfb xauth imagemagick x11-utils xdotool curl gnutls-bin)
 fi
 if [[ "${1:-}" == "--fuzz" ]]; then
   packages+=(clang-14 libfuzzer-14-dev gcovr)

@@ -2,7 +2,9 @@
 // the scripted TLS server: versions, certificates that are not verified, the
 // server name, failing handshakes, peers that vanish; the version settings;
 // the error rules of the OpenSSL binding.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
@@ -11,6 +13,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "IdExceptions.h"
 #include "IdSSLOpenSSL.h"
@@ -70,6 +73,23 @@ std::string Text(TMemoryStream& m) {
   return std::string(m.Memory(), static_cast<std::size_t>(m.Size()));
 }
 
+// The handler's default bound, shortened for one test.
+class SocketTimeoutGuard {
+ public:
+  explicit SocketTimeoutGuard(std::int32_t ms)
+      : saved_(TIdSSLIOHandlerSocketOpenSSL::DefaultSocketTimeout()) {
+    TIdSSLIOHandlerSocketOpenSSL::SetDefaultSocketTimeout(ms);
+  }
+  ~SocketTimeoutGuard() { TIdSSLIOHandlerSocketOpenSSL::SetDefaultSocketTimeout(saved_); }
+
+ private:
+  std::int32_t saved_;
+};
+
+std::int64_t Since(std::int64_t start) {
+  return IdTicks() - start;
+}
+
 bool StartsWith(const std::string& s, const std::string& prefix) {
   return s.compare(0, prefix.size(), prefix) == 0;
 }
@@ -127,26 +147,66 @@ INSTANTIATE_TEST_SUITE_P(
 
 std::unique_ptr<TIdTCPClient> ConnectTls(ScriptedServer& server, TIdSSLIOHandlerSocketOpenSSL& tls,
                                          const std::string& uri = "",
-                                         const std::string& host = "127.0.0.1") {
+                                         const std::string& host = "127.0.0.1",
+                                         TIdIPVersion version = Id_IPv4) {
   server.Start();
   tls.SetPassThrough(false);
   tls.SetURIToCheck(uri);
   auto client = std::make_unique<TIdTCPClient>();
   client->SetIOHandler(&tls);
+  client->SetIPVersion(version);
   client->Connect(host, server.Port());
   return client;
 }
 
-TEST(TlsServerName, AddressLiteralIsSentAsTheName) {
-  ScriptedServer server(TlsOptions(Certs().current));
-  server.Send("x\n").Close();
-  TIdSSLIOHandlerSocketOpenSSL tls;
-  LauncherSettings(tls);
-  auto client = ConnectTls(server, tls, "https://127.0.0.1:" + std::to_string(server.Port()) + "/");
-  EXPECT_EQ(tls.ReadLn(), "x");
-  server.Join();
-  EXPECT_EQ(server.ServerName(), "127.0.0.1");
-  EXPECT_EQ(server.Error(), "");
+TEST(TlsServerName, AddressLiteralsGoOutWithoutAName) {
+  // An address is no server name: none is sent, for either family.
+  for (bool ipv6 : {false, true}) {
+    ScriptedServer::Options o = TlsOptions(Certs().current);
+    o.ipv6 = ipv6;
+    ScriptedServer server(o);
+    server.Send("x\n").Close();
+    TIdSSLIOHandlerSocketOpenSSL tls;
+    LauncherSettings(tls);
+    const std::string host = ipv6 ? "::1" : "127.0.0.1";
+    const std::string uri = std::string("https://") + (ipv6 ? "[::1]" : "127.0.0.1") + ":" +
+                            std::to_string(server.Port()) + "/";
+    auto client = ConnectTls(server, tls, uri, host, ipv6 ? Id_IPv6 : Id_IPv4);
+    EXPECT_EQ(tls.ReadLn(), "x");
+    server.Join();
+    EXPECT_EQ(server.ServerName(), "");
+    EXPECT_EQ(server.Error(), "");
+  }
+  // A server that refuses a name it does not serve reaches the handshake's end
+  // over an address of either family, and over its own name.
+  TempFolder logs;
+  testing::GnuTLSServer peer({"--http", "--sni-hostname=localhost", "--sni-hostname-fatal",
+                              "--x509certfile=" + Certs().current.certFile,
+                              "--x509keyfile=" + Certs().current.keyFile},
+                             logs.Path() + "/gnutls-serv.log");
+  const std::string port = std::to_string(peer.Port());
+  struct Target {
+    const char* uri;
+    const char* host;
+    TIdIPVersion version;
+  };
+  for (const Target& t : {Target{"https://127.0.0.1:", "127.0.0.1", Id_IPv4},
+                          Target{"https://[::1]:", "::1", Id_IPv6},
+                          Target{"https://localhost:", "localhost", Id_IPv4}}) {
+    SCOPED_TRACE(t.uri);
+    TIdSSLIOHandlerSocketOpenSSL tls;
+    LauncherSettings(tls);
+    tls.SetPassThrough(false);
+    tls.SetURIToCheck(t.uri + port + "/");
+    TIdTCPClient client;
+    client.SetIOHandler(&tls);
+    client.SetIPVersion(t.version);
+    ASSERT_NO_THROW(client.Connect(t.host, peer.Port())) << peer.Output();
+    tls.WriteLn("GET / HTTP/1.0");
+    tls.WriteLn();
+    EXPECT_TRUE(StartsWith(tls.ReadLn(), "HTTP/1.0 200")) << peer.Output();
+    client.Disconnect();
+  }
 }
 
 TEST(TlsServerName, HandlerHostWhenThereIsNoUri) {
@@ -607,9 +667,9 @@ TEST(TlsData, TornRecordEndsInTheReadTimeoutInsteadOfHanging) {
   // comes: the socket's own receive time-out must end the wait.
   ScriptedServer server(TlsOptions(Certs().current));
   server.SendRaw(std::string("\x17\x03\x03\x00\x40", 5)).Stall();
+  SocketTimeoutGuard bound(300);  // also the socket's receive and send time-outs
   TIdSSLIOHandlerSocketOpenSSL tls;
   LauncherSettings(tls);
-  tls.SetReadTimeout(300);  // also the socket's receive and send time-outs
   auto client = ConnectTls(server, tls);
   EXPECT_EQ(tls.ReadLn(), "");
   EXPECT_TRUE(tls.ReadLnTimedout());
@@ -739,6 +799,166 @@ TEST(TlsCallbacks, PasswordForAnEncryptedKey) {
     }
     EXPECT_TRUE(asked);
   }
+}
+
+}  // namespace
+}  // namespace vto
+
+// ---------------------------------------------------------------- bounded waits
+
+namespace vto {
+namespace {
+
+// A listener whose accept queue is full: a further connect is never answered.
+class UnansweredListener {
+ public:
+  UnansweredListener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(fd_, 0);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    for (int i = 0; i < 4; ++i) {
+      const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+      ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      fillers_.push_back(c);
+    }
+    ::usleep(100 * 1000);  // the queued handshakes complete
+  }
+  ~UnansweredListener() {
+    for (int c : fillers_) ::close(c);
+    ::close(fd_);
+  }
+  std::uint16_t Port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  std::uint16_t port_ = 0;
+  std::vector<int> fillers_;
+};
+
+// However a caller waits on the TLS handler's socket, the wait ends within the
+// handler's bound: no server can hold a download for ever.
+TEST(TlsBoundedWaits, EveryWaitOnTheSocketEndsAtTheBound) {
+  constexpr std::int32_t kBound = 400;
+  constexpr std::int64_t kLate = kBound + 4000;  // a loaded machine is slow, not stuck
+  SocketTimeoutGuard guard(kBound);
+  struct Case {
+    const char* what;
+    bool tls;           // the server runs TLS (else the handler passes through)
+    bool handshake;     // the server answers the handshake
+    bool sendHeader;    // the server sends a line before going silent
+  };
+  for (const Case& c : {Case{"silent after the handshake", true, true, false},
+                        Case{"silent after a line", true, true, true},
+                        Case{"silent in the handshake", true, false, false},
+                        Case{"silent in clear", false, true, false}}) {
+    SCOPED_TRACE(c.what);
+    ScriptedServer server(c.tls ? TlsOptions(Certs().current) : ScriptedServer::Options{});
+    if (!c.handshake) server.NoHandshake();
+    if (c.sendHeader) server.Send("HTTP/1.1 200 OK\r\n");
+    server.Stall();
+    server.Start();
+    TIdSSLIOHandlerSocketOpenSSL tls;
+    LauncherSettings(tls);
+    tls.SetPassThrough(!c.tls);
+    TIdTCPClient client;
+    client.SetIOHandler(&tls);
+    const std::int64_t start = IdTicks();
+    if (!c.handshake) {
+      EXPECT_THROW(client.Connect("127.0.0.1", server.Port()), EIdException);
+    } else {
+      client.Connect("127.0.0.1", server.Port());
+      if (c.sendHeader) {
+        EXPECT_EQ(tls.ReadLn(), "HTTP/1.1 200 OK");
+      }
+      EXPECT_EQ(tls.ReadLn(), "");
+      EXPECT_TRUE(tls.ReadLnTimedout());
+      TMemoryStream body;
+      EXPECT_THROW(tls.ReadStream(&body, 10), EIdReadTimeout);
+    }
+    EXPECT_LT(Since(start), 2 * kLate);
+    server.Release();
+    client.Disconnect();
+    server.Join();
+  }
+  // A send that the peer never takes in.
+  {
+    ScriptedServer server(TlsOptions(Certs().current));
+    server.Stall();
+    server.Start();
+    TIdSSLIOHandlerSocketOpenSSL tls;
+    LauncherSettings(tls);
+    TIdTCPClient client;
+    client.SetIOHandler(&tls);
+    client.Connect("127.0.0.1", server.Port());
+    const std::int64_t start = IdTicks();
+    TIdBytes block(1 << 20, 'x');
+    EXPECT_THROW(
+        {
+          for (int i = 0; i < 256; ++i) tls.Write(block);
+        },
+        EIdException);
+    EXPECT_LT(Since(start), kLate);
+    server.Release();
+    client.Disconnect();
+    server.Join();
+  }
+  // A connect that is never answered.
+  {
+    UnansweredListener listener;
+    TIdSSLIOHandlerSocketOpenSSL tls;
+    LauncherSettings(tls);
+    TIdTCPClient client;
+    client.SetIOHandler(&tls);
+    const std::int64_t start = IdTicks();
+    EXPECT_THROW(client.Connect("127.0.0.1", listener.Port()), EIdConnectTimeout);
+    EXPECT_LT(Since(start), kLate);
+    EXPECT_FALSE(client.Connected());
+  }
+  // Other handlers keep waiting as they always did: a plain stack handler
+  // without a read time-out outlasts the TLS handler's bound.
+  {
+    ScriptedServer server;
+    server.Pause(3 * kBound).Send("late\n").Close();
+    server.Start();
+    TIdIOHandlerStack plain;
+    TIdTCPClient client;
+    client.SetIOHandler(&plain);
+    client.Connect("127.0.0.1", server.Port());
+    EXPECT_EQ(plain.ReadLn(), "late");
+    server.Join();
+  }
+}
+
+// A TLS 1.3 server's session tickets make the socket readable with nothing to
+// read: a wait for data must not take them for data and block in the read.
+TEST(TlsBoundedWaits, SessionTicketsAreNoData) {
+  ScriptedServer server(TlsOptions(Certs().current, TLS1_3_VERSION, TLS1_3_VERSION));
+  server.Pause(2500).Send("late\n").Stall();
+  SocketTimeoutGuard bound(6000);  // the socket's receive time-out
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  LauncherSettings(tls);
+  auto client = ConnectTls(server, tls);
+  std::int64_t start = IdTicks();
+  EXPECT_TRUE(client->Connected());
+  EXPECT_FALSE(tls.Readable(0));
+  EXPECT_LT(Since(start), 1500);  // far below the socket's time-out
+  start = IdTicks();
+  EXPECT_EQ(tls.ReadLn("\n", 100), "");
+  EXPECT_TRUE(tls.ReadLnTimedout());
+  EXPECT_LT(Since(start), 1500);
+  EXPECT_EQ(tls.ReadLn(), "late");  // the data after the tickets is read as ever
+  start = IdTicks();
+  EXPECT_FALSE(tls.CheckForDataOnSource(100));
+  EXPECT_LT(Since(start), 1500);
+  server.Release();
+  client->Disconnect();
+  server.Join();
 }
 
 }  // namespace

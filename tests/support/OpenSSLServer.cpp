@@ -13,27 +13,53 @@
 #include <stdexcept>
 #include <thread>
 
+#include "LoopbackPort.h"
+
 extern char** environ;
 
 namespace vto::testing {
+
+namespace {
+
+// Starts the program with its output in the log; the process id.
+pid_t SpawnLogged(std::vector<std::string> args, const std::string& logFile) {
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = -1;
+  const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("cannot start " + args[0]);
+  return pid;
+}
+
+void Stop(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+}
+
+std::string ReadLog(const std::string& logFile) {
+  std::ifstream in(logFile, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
 
 OpenSSLServer::OpenSSLServer(const std::vector<std::string>& arguments, const std::string& logFile)
     : logFile_(logFile) {
   std::vector<std::string> args = {"openssl", "s_server", "-accept", "127.0.0.1:0"};
   args.insert(args.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, logFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  int rc = posix_spawnp(&pid_, "openssl", &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("cannot start openssl s_server");
+  pid_ = SpawnLogged(args, logFile_);
   for (int i = 0; i < 200 && port_ == 0; ++i) {
     std::string out = Output();
     std::size_t at = out.find("ACCEPT ");
@@ -49,18 +75,38 @@ OpenSSLServer::OpenSSLServer(const std::vector<std::string>& arguments, const st
 }
 
 OpenSSLServer::~OpenSSLServer() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
+  Stop(pid_);
 }
 
 std::string OpenSSLServer::Output() const {
-  std::ifstream in(logFile_, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return ReadLog(logFile_);
+}
+
+GnuTLSServer::GnuTLSServer(const std::vector<std::string>& arguments, const std::string& logFile)
+    : logFile_(logFile) {
+  // It cannot report a port the system picked: take a free one and wait until
+  // it listens on both families.
+  const std::uint16_t port = UnusedLoopbackPort();
+  std::vector<std::string> args = {"gnutls-serv", "-p", std::to_string(port)};
+  args.insert(args.end(), arguments.begin(), arguments.end());
+  pid_ = SpawnLogged(args, logFile_);
+  for (int i = 0; i < 200; ++i) {
+    if (Output().find("listening on IPv6") != std::string::npos) {
+      port_ = port;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  Stop(pid_);
+  throw std::runtime_error("gnutls-serv did not start: " + Output());
+}
+
+GnuTLSServer::~GnuTLSServer() {
+  Stop(pid_);
+}
+
+std::string GnuTLSServer::Output() const {
+  return ReadLog(logFile_);
 }
 
 bool OpenSSLServer::WaitForOutput(const std::string& text, int milliseconds) const {

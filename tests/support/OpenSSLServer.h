@@ -1,5 +1,6 @@
-// "openssl s_server" started by a test on 127.0.0.1 with a port the system
-// picks; its output (both streams) goes to a log the test can read.
+// TLS servers of other makers started by a test: "openssl s_server" on
+// 127.0.0.1 with a port the system picks, and "gnutls-serv" on both loopback
+// addresses. Their output (both streams) goes to a log the test can read.
 #pragma once
 
 #include <sys/types.h>
@@ -22,6 +23,23 @@ class OpenSSLServer {
   std::string Output() const;
   // Waits up to the time given for text to appear in the output.
   bool WaitForOutput(const std::string& text, int milliseconds) const;
+
+ private:
+  pid_t pid_ = -1;
+  std::string logFile_;
+  std::uint16_t port_ = 0;
+};
+
+class GnuTLSServer {
+ public:
+  // arguments after "gnutls-serv -p PORT", e.g. {"--http", "--x509certfile=...", ...}.
+  GnuTLSServer(const std::vector<std::string>& arguments, const std::string& logFile);
+  ~GnuTLSServer();
+  GnuTLSServer(const GnuTLSServer&) = delete;
+  GnuTLSServer& operator=(const GnuTLSServer&) = delete;
+
+  std::uint16_t Port() const { return port_; }
+  std::string Output() const;
 
  private:
   pid_t pid_ = -1;
