@@ -504,6 +504,19 @@ TEST(SSLContextBuild, DefaultContextVerifiesNothingAndKeepsTheCipherList) {
   EXPECT_NE(SSL_CTX_get_options(context.Context()) & SSL_OP_IGNORE_UNEXPECTED_EOF, 0u);
   EXPECT_EQ(SSL_CTX_get_options(context.Context()) & SSL_OP_NO_TLSv1_3, 0u);
   EXPECT_NE(SSL_CTX_get_mode(context.Context()) & SSL_MODE_AUTO_RETRY, 0u);
+  // Trusted roots serve verification alone: without it none are loaded.
+  EXPECT_EQ(X509_STORE_get0_objects(SSL_CTX_get_cert_store(context.Context())) == nullptr
+                ? 0
+                : sk_X509_OBJECT_num(
+                      X509_STORE_get0_objects(SSL_CTX_get_cert_store(context.Context()))),
+            0);
+  TIdSSLContext verifying;
+  verifying.Method = sslvSSLv23;
+  verifying.SSLVersions = kAllSSLVersions;
+  verifying.VerifyMode = TIdSSLVerifyModeSet{sslvrfPeer};
+  verifying.BuildContext(sslCtxClient);
+  EXPECT_GT(sk_X509_OBJECT_num(X509_STORE_get0_objects(SSL_CTX_get_cert_store(verifying.Context()))),
+            0);
 }
 
 TEST(SSLContextBuild, VersionsOutsideTheSetAreSwitchedOff) {
