@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 ARGS ?=
 CMAKE_FLAGS ?=
 
-.PHONY: all setup test-setup configure build run test release deb asan clean
+.PHONY: all setup test-setup configure build run test release deb deb-test asan clean
 
 all: build
 
@@ -42,6 +42,11 @@ deb:
 	  -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)" $(CMAKE_FLAGS)
 	cmake --build $(DEB_BUILD) -j $(JOBS)
 	cd $(DEB_BUILD) && cpack -G DEB
+
+# Installs the package into this machine (as root), checks it as a user would, removes it.
+deb-test: deb
+	tests/package/deb_test.sh $(DEB_BUILD)/launchveltraonline_*.deb \
+	  "$$(sed -n 's/^VTO_JNLP_HOST:[A-Z]*=//p' $(DEB_BUILD)/CMakeCache.txt)"
 
 # Sanitizer reports fail the run; leaks inside the desktop's own libraries are suppressed.
 asan: export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=1:strict_string_checks=1
