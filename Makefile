@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 ARGS ?=
 CMAKE_FLAGS ?=
 
-.PHONY: all setup test-setup configure build run test release asan clean
+.PHONY: all setup test-setup configure build run test release deb deb-test asan clean
 
 all: build
 
@@ -32,6 +32,22 @@ release: setup
 	cmake --build build-release -j $(JOBS) --target LaunchVeltraOnline
 	strip build-release/launcher/LaunchVeltraOnline
 
+# The Debian package, from a stripped Release build with Debian's hardening flags.
+DEB_BUILD ?= build-deb
+deb: export DEB_BUILD_MAINT_OPTIONS = hardening=+all
+deb:
+	@scripts/setup.sh --deb
+	cmake -S . -B $(DEB_BUILD) -DCMAKE_BUILD_TYPE=Release -DVTO_BUILD_TESTS=OFF -DVTO_BUILD_BENCH=OFF \
+	  -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)" $(CMAKE_FLAGS)
+	cmake --build $(DEB_BUILD) -j $(JOBS)
+	cd $(DEB_BUILD) && cpack -G DEB
+
+# Installs the package into this machine (as root), checks it as a user would, removes it.
+deb-test: deb
+	tests/package/deb_test.sh $(DEB_BUILD)/launchveltraonline_*.deb \
+	  "$$(sed -n 's/^VTO_JNLP_HOST:[A-Z]*=//p' $(DEB_BUILD)/CMakeCache.txt)"
+
 # Sanitizer reports fail the run; leaks inside the desktop's own libraries are suppressed.
 asan: export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=1:strict_string_checks=1
 asan: export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
@@ -40,4 +56,4 @@ asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DVTO_SANITIZE=ON -DVTO_BUILD_BENCH=OFF"
 
 clean:
-	rm -rf build build-asan build-release
+	rm -rf build build-asan build-release build-deb

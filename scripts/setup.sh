@@ -3,12 +3,18 @@
 #   scripts/setup.sh          build and run-time packages
 #   scripts/setup.sh --test   also the servers and tools the tests use
 #   scripts/setup.sh --fuzz   also the fuzzing compiler and the coverage report tool
+#   scripts/setup.sh --deb    also the tools that build and check the Debian package
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config libssl-dev zlib1g-dev libgtk-3-dev
           libgtest-dev libgmock-dev libbenchmark-dev)
 if [[ "${1:-}" == "--test" ]]; then
   packages+=(nginx openssl zip unzip python3 xvfb xauth imagemagick x11-utils xdotool curl gnutls-bin)
+fi
+if [[ "${1:-}" == "--deb" ]]; then
+  # rsvg-convert draws the PNG icons; file and dpkg-shlibdeps find the libraries
+  # linked; gio launches the installed menu entry; man renders the manual page.
+  packages+=(librsvg2-bin dpkg-dev file lintian desktop-file-utils libglib2.0-bin man-db)
 fi
 if [[ "${1:-}" == "--fuzz" ]]; then
   packages+=(clang-14 libfuzzer-14-dev gcovr)
