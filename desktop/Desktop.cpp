@@ -58,6 +58,10 @@ int ShellExecute(const std::string& file, const std::string& parameters) {
   return CurrentDesktop().ShellExecute(file, parameters);
 }
 
+int StartProgram(const std::string& path, const std::string& parameters) {
+  return CurrentDesktop().StartProgram(path, parameters);
+}
+
 bool IsExistingFile(const std::string& path) {
   if (path.empty()) return false;
   struct stat st {};
@@ -126,6 +130,27 @@ std::string MakeTempFileName(std::string_view prefix) {
     if (errno != EEXIST) break;  // folder missing or not writable: no name to be had
   }
   return std::string();
+}
+
+bool WriteNewFile(const std::string& path, std::string_view bytes) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool ok = true;
+  std::size_t done = 0;
+  while (ok && done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0)
+      done += static_cast<std::size_t>(n);
+    else if (n < 0 && errno == EINTR)
+      continue;
+    else
+      ok = false;
+  }
+  if (close(fd) != 0) ok = false;
+  // The name is ours in a folder where others cannot remove or rename it
+  // (the temporary folder is sticky): a half-written file goes again.
+  if (!ok) unlink(path.c_str());
+  return ok;
 }
 
 }  // namespace vto

@@ -36,6 +36,11 @@ class Desktop {
   // Above 32: started. Otherwise 2 (not found), 5 (access denied), 8 (out of
   // memory) or 31 (no association).
   virtual int ShellExecute(const std::string& file, const std::string& parameters) = 0;
+  // ShellExecute of a file that must be a program: started as one or not at
+  // all (never opened as a document). The default is ShellExecute.
+  virtual int StartProgram(const std::string& path, const std::string& parameters) {
+    return ShellExecute(path, parameters);
+  }
 };
 
 // The desktop in use; the real Linux desktop until a test installs another.
@@ -51,6 +56,7 @@ void ShowErrorDialog(const std::string& text);
 void ShowApplicationError(const std::string& text);
 std::string GetEnvironmentVariable(const std::string& name);
 int ShellExecute(const std::string& file, const std::string& parameters);
+int StartProgram(const std::string& path, const std::string& parameters);
 
 // Looks in each folder of a ":"-separated list in turn for an entry called name
 // (empty entries are skipped) and stores the full path of the first that
@@ -66,5 +72,10 @@ std::string GetTempFolder();
 // of the prefix, one to four upper-case hexadecimal digits and ".tmp", exclusively,
 // and returns its full name (the empty text if no name could be had).
 std::string MakeTempFileName(std::string_view prefix);
+// Creates the file, which must not exist yet (a link of that name is not
+// followed), readable and writable by its owner only, writes the bytes and
+// closes it. False when any of it fails; a file it made but could not fill
+// is removed again.
+bool WriteNewFile(const std::string& path, std::string_view bytes);
 
 }  // namespace vto

@@ -1,5 +1,9 @@
 #include "LinuxDesktop.h"
 
+// The error icon goes on a message box through the one call GTK 3 has for it,
+// deprecated in favour of building the box by hand.
+#define GDK_DISABLE_DEPRECATION_WARNINGS
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gio/gio.h>
@@ -9,9 +13,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -40,6 +46,9 @@ struct Gtk {
   decltype(&gtk_widget_destroy) widget_destroy = nullptr;
   decltype(&gtk_events_pending) events_pending = nullptr;
   decltype(&gtk_main_iteration) main_iteration = nullptr;
+  decltype(&gtk_image_new_from_icon_name) image_new_from_icon_name = nullptr;
+  decltype(&gtk_message_dialog_set_image) message_dialog_set_image = nullptr;
+  decltype(&gtk_widget_show) widget_show = nullptr;
 };
 
 // GTK is initialised when the first dialog is shown, and only when a display is
@@ -64,10 +73,14 @@ Gtk* LoadGtk() {
     gtk.widget_destroy = VTO_SYM(h, gtk_widget_destroy);
     gtk.events_pending = VTO_SYM(h, gtk_events_pending);
     gtk.main_iteration = VTO_SYM(h, gtk_main_iteration);
+    gtk.image_new_from_icon_name = VTO_SYM(h, gtk_image_new_from_icon_name);
+    gtk.message_dialog_set_image = VTO_SYM(h, gtk_message_dialog_set_image);
+    gtk.widget_show = VTO_SYM(h, gtk_widget_show);
     if (!gtk.init_check || !gtk.message_dialog_new || !gtk.window_set_title ||
         !gtk.window_set_position || !gtk.window_set_keep_above || !gtk.dialog_add_button ||
         !gtk.dialog_set_default_response || !gtk.dialog_run || !gtk.widget_destroy ||
-        !gtk.events_pending || !gtk.main_iteration)
+        !gtk.events_pending || !gtk.main_iteration || !gtk.image_new_from_icon_name ||
+        !gtk.message_dialog_set_image || !gtk.widget_show)
       return;
     gtk.ready = gtk.init_check(nullptr, nullptr) != 0;
   });
@@ -90,6 +103,13 @@ struct Gio {
   decltype(&g_object_unref) object_unref = nullptr;
   decltype(&g_free) free = nullptr;
   decltype(&g_error_free) error_free = nullptr;
+  decltype(&g_cancellable_new) cancellable_new = nullptr;
+  decltype(&g_cancellable_cancel) cancellable_cancel = nullptr;
+  decltype(&g_timeout_source_new) timeout_source_new = nullptr;
+  decltype(&g_source_set_callback) source_set_callback = nullptr;
+  decltype(&g_source_attach) source_attach = nullptr;
+  decltype(&g_source_destroy) source_destroy = nullptr;
+  decltype(&g_source_unref) source_unref = nullptr;
 };
 
 Gio* LoadGio() {
@@ -112,7 +132,17 @@ Gio* LoadGio() {
     gio.object_unref = VTO_SYM(h, g_object_unref);
     gio.free = VTO_SYM(h, g_free);
     gio.error_free = VTO_SYM(h, g_error_free);
-    gio.ready = gio.file_new_for_path && gio.file_get_uri && gio.content_type_guess &&
+    gio.cancellable_new = VTO_SYM(h, g_cancellable_new);
+    gio.cancellable_cancel = VTO_SYM(h, g_cancellable_cancel);
+    gio.timeout_source_new = VTO_SYM(h, g_timeout_source_new);
+    gio.source_set_callback = VTO_SYM(h, g_source_set_callback);
+    gio.source_attach = VTO_SYM(h, g_source_attach);
+    gio.source_destroy = VTO_SYM(h, g_source_destroy);
+    gio.source_unref = VTO_SYM(h, g_source_unref);
+    gio.ready = gio.cancellable_new && gio.cancellable_cancel && gio.timeout_source_new &&
+                gio.source_set_callback && gio.source_attach && gio.source_destroy &&
+                gio.source_unref && gio.file_new_for_path && gio.file_get_uri &&
+                gio.content_type_guess &&
                 gio.app_info_get_default_for_type && gio.app_info_launch_uris_async &&
                 gio.app_info_launch_uris_finish && gio.main_context_new &&
                 gio.main_context_push_thread_default && gio.main_context_pop_thread_default &&
@@ -168,6 +198,12 @@ void LinuxDesktop::ShowDialog(DialogKind kind, const std::string& caption,
   gtk->window_set_title(reinterpret_cast<GtkWindow*>(dialog), caption.c_str());
   gtk->window_set_position(reinterpret_cast<GtkWindow*>(dialog), GTK_WIN_POS_CENTER);
   gtk->window_set_keep_above(reinterpret_cast<GtkWindow*>(dialog), TRUE);
+  if (error) {
+    // GTK 3 draws no icon for the message type alone.
+    GtkWidget* icon = gtk->image_new_from_icon_name("dialog-error", GTK_ICON_SIZE_DIALOG);
+    gtk->message_dialog_set_image(reinterpret_cast<GtkMessageDialog*>(dialog), icon);
+    gtk->widget_show(icon);
+  }
   gtk->dialog_run(reinterpret_cast<GtkDialog*>(dialog));
   gtk->widget_destroy(dialog);
   while (gtk->events_pending()) gtk->main_iteration();
@@ -179,6 +215,11 @@ std::string LinuxDesktop::GetEnvironmentVariable(const std::string& name) {
 }
 
 int LinuxDesktop::StartProgram(const std::string& path, const std::string& parameters) {
+  // A program is started as one or not at all: a file that cannot be run is
+  // never handed to whatever application its content would open with.
+  struct stat st {};
+  if (path.empty() || stat(path.c_str(), &st) != 0) return ErrnoToShellResult(errno ? errno : ENOENT);
+  if (!S_ISREG(st.st_mode) || access(path.c_str(), X_OK) != 0) return kSeErrAccessDenied;
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return kSeErrOutOfMemory;
   // The child keeps standard input, output and error and nothing else.
@@ -218,9 +259,12 @@ int LinuxDesktop::StartProgram(const std::string& path, const std::string& param
 }
 
 namespace {
+std::atomic<int> gHandOverLimit{30000};
+
 struct LaunchWait {
   bool done = false;
   bool ok = false;
+  bool timedOut = false;
   Gio* gio = nullptr;
 };
 
@@ -232,7 +276,16 @@ void OnLaunched(GObject* source, GAsyncResult* result, gpointer data) {
   if (error != nullptr) wait->gio->error_free(error);
   wait->done = true;
 }
+
+gboolean OnHandOverLimit(gpointer data) {
+  static_cast<LaunchWait*>(data)->timedOut = true;
+  return G_SOURCE_REMOVE;
+}
 }  // namespace
+
+void LinuxDesktop::SetLaunchHandOverLimit(int milliseconds) {
+  gHandOverLimit.store(milliseconds > 0 ? milliseconds : 1);
+}
 
 int LinuxDesktop::OpenDocument(const std::string& path) {
   Gio* gio = LoadGio();
@@ -249,18 +302,43 @@ int LinuxDesktop::OpenDocument(const std::string& path) {
   GList item{uri, nullptr, nullptr};
   // The launch is complete (the program spawned, or the D-Bus activation
   // delivered) before this returns, so the process may end right after.
+  // A launch that is not handed over in time (an application activated over
+  // D-Bus that never answers) is called off and counts as failed.
   GMainContext* context = gio->main_context_new();
   gio->main_context_push_thread_default(context);
-  LaunchWait wait;
-  wait.gio = gio;
-  gio->app_info_launch_uris_async(app, &item, nullptr, nullptr, OnLaunched, &wait);
-  while (!wait.done) gio->main_context_iteration(context, TRUE);
+  auto wait = std::make_unique<LaunchWait>();
+  wait->gio = gio;
+  GCancellable* cancel = gio->cancellable_new();
+  GSource* limit = gio->timeout_source_new(static_cast<guint>(gHandOverLimit.load()));
+  gio->source_set_callback(limit, OnHandOverLimit, wait.get(), nullptr);
+  gio->source_attach(limit, context);
+  gio->app_info_launch_uris_async(app, &item, nullptr, cancel, OnLaunched, wait.get());
+  while (!wait->done && !wait->timedOut) gio->main_context_iteration(context, TRUE);
+  if (!wait->done) {
+    // Cancelled, the launch ends at once; a second, short limit keeps even a
+    // launch that ignores the cancel from holding the process.
+    gio->cancellable_cancel(cancel);
+    wait->timedOut = false;
+    gio->source_destroy(limit);
+    gio->source_unref(limit);
+    limit = gio->timeout_source_new(1000);
+    gio->source_set_callback(limit, OnHandOverLimit, wait.get(), nullptr);
+    gio->source_attach(limit, context);
+    while (!wait->done && !wait->timedOut) gio->main_context_iteration(context, TRUE);
+    wait->ok = false;
+  }
+  gio->source_destroy(limit);
+  gio->source_unref(limit);
   gio->main_context_pop_thread_default(context);
+  const bool ok = wait->ok;
+  // A launch still pending holds the wait it reports to: it stays.
+  if (!wait->done) (void)wait.release();
+  gio->object_unref(cancel);
   gio->main_context_unref(context);
   gio->free(uri);
   gio->object_unref(file);
   gio->object_unref(app);
-  return wait.ok ? 42 : kSeErrAccessDenied;
+  return ok ? 42 : kSeErrAccessDenied;
 }
 
 int LinuxDesktop::ShellExecute(const std::string& file, const std::string& parameters) {

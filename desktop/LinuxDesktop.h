@@ -13,10 +13,14 @@ class LinuxDesktop : public Desktop {
   void ShowDialog(DialogKind kind, const std::string& caption, const std::string& text) override;
   std::string GetEnvironmentVariable(const std::string& name) override;
   int ShellExecute(const std::string& file, const std::string& parameters) override;
+  // A file that is not executable gives 5 (access denied) and is not opened.
+  int StartProgram(const std::string& path, const std::string& parameters) override;
 
-  // The two halves of ShellExecute, for callers that know which they want.
-  static int StartProgram(const std::string& path, const std::string& parameters);
+  // The document half of ShellExecute.
   static int OpenDocument(const std::string& path);
+  // How long a document launch may take to be handed over (30,000 ms; tests
+  // shorten it). After that the launch counts as failed.
+  static void SetLaunchHandOverLimit(int milliseconds);
 };
 
 }  // namespace vto

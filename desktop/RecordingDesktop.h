@@ -20,6 +20,7 @@ class RecordingDesktop : public Desktop {
   struct ShellCall {
     std::string file;
     std::string parameters;
+    bool program = false;  // asked for as a program (StartProgram)
   };
 
   void ShowDialog(DialogKind kind, const std::string& caption, const std::string& text) override {
@@ -30,7 +31,11 @@ class RecordingDesktop : public Desktop {
     return it == environment.end() ? std::string() : it->second;
   }
   int ShellExecute(const std::string& file, const std::string& parameters) override {
-    shell_calls.push_back({file, parameters});
+    shell_calls.push_back({file, parameters, false});
+    return shell_result;
+  }
+  int StartProgram(const std::string& path, const std::string& parameters) override {
+    shell_calls.push_back({path, parameters, true});
     return shell_result;
   }
 

@@ -36,7 +36,7 @@ bool TLaunchVTO::startFound(const std::string& path, const char* label) {
   if (!fExeFoundOnPath || !IsExistingFile(path)) return false;
   if (fdebug) ShowMessageAt(std::string("Starting Veltra Online (") + label + ")\n" + path, -1, -1);
   // Whether the program really started is not looked at: it is the user's to see.
-  ShellExecute(path, fJNPUrl);
+  StartProgram(path, fJNPUrl);
   return true;
 }
 
@@ -54,18 +54,24 @@ bool TLaunchVTO::execute() {
   std::unique_ptr<TQELMemoryStream> stream = downloadJNLP(fJNPUrl);
   if (!stream) return true;  // the download showed its own dialog
 
-  const std::string temp = MakeTempFileName("vto");
-  if (temp.empty()) {
-    // No file can be made in the temporary folder: never fall back to a bare
-    // ".jnlp" in whatever folder this runs in. The download is of no use, and
-    // the user hears so once.
+  // The file is made anew, by this process alone, and filled before it is
+  // opened: a name someone else put in the shared temporary folder (a file, a
+  // link) is never written to or opened; the next temporary name is tried.
+  const std::string_view body(stream->Memory(), static_cast<std::size_t>(stream->Size()));
+  std::string name;
+  bool saved = false;
+  for (int attempt = 0; attempt < kJnlpNameTries && !saved; ++attempt) {
+    const std::string temp = MakeTempFileName("vto");
+    if (temp.empty()) break;  // no file at all can be made there
+    name = temp + ".jnlp";
+    saved = WriteNewFile(name, body);
+  }
+  if (!saved) {
+    // Never a bare ".jnlp" in whatever folder this runs in, never a file only
+    // partly written: the download is of no use, and the user hears so once.
     ShowErrorDialog(DownloadFailedText(fJNPUrl));
     return true;
   }
-  const std::string name = temp + ".jnlp";
-  // A failed save is left to the desktop to notice: it is asked to open the
-  // name all the same, and its answer decides.
-  stream->Save(name);
   const int result = ShellExecute(name, "");
   stream.reset();
   return result > kShellExecuteFailed;

@@ -22,6 +22,9 @@ class TLaunchVTO {
   // success; False only when the downloaded file could not be opened.
   bool execute();
 
+  // Temporary names tried for the JNLP file before the download counts as failed.
+  static constexpr int kJnlpNameTries = 10;
+
   std::string fJNPUrl;
   bool fExeFoundOnPath = false;
   bool fdebug = false;

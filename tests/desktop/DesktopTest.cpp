@@ -214,11 +214,14 @@ const fs::path& DesktopDatabase() {
                           << "\nmv " << (r / "opened.part").string() << " "
                           << (r / "opened").string() << "\n";
     fs::permissions(opener, fs::perms::owner_all);
+    // The opener also takes shell scripts and plain text: what a Java launcher
+    // that cannot be run would be opened with if it were taken for a document.
     std::ofstream(r / "data" / "applications" / "vto-test-opener.desktop")
         << "[Desktop Entry]\nType=Application\nName=Opener\nExec=" << opener.string()
-        << " %f\nMimeType=application/x-java-jnlp-file;\n";
+        << " %f\nMimeType=application/x-java-jnlp-file;application/x-shellscript;text/plain;\n";
     std::ofstream(r / "config" / "mimeapps.list")
-        << "[Default Applications]\napplication/x-java-jnlp-file=vto-test-opener.desktop\n";
+        << "[Default Applications]\napplication/x-java-jnlp-file=vto-test-opener.desktop\n"
+        << "application/x-shellscript=vto-test-opener.desktop\ntext/plain=vto-test-opener.desktop\n";
     setenv("XDG_DATA_HOME", (r / "data").c_str(), 1);
     setenv("XDG_DATA_DIRS", "/usr/share", 1);
     setenv("XDG_CONFIG_HOME", (r / "config").c_str(), 1);
@@ -251,4 +254,23 @@ TEST(ShellExecuteReal, DocumentWithoutAnApplicationIsNoAssociation) {
   Touch(doc, "\x01\x02\x03");
   LinuxDesktop real;
   EXPECT_EQ(real.ShellExecute(doc.string(), ""), kSeErrNoAssociation);
+}
+
+TEST(ShellExecuteReal, AProgramThatCannotRunIsNeverOpenedAsADocument) {
+  const fs::path& db = DesktopDatabase();
+  TempDir t;
+  // A script that is not executable, named so that its type has an application.
+  const fs::path script = t.path() / "javaws.sh";
+  Touch(script, "#!/bin/sh\necho started\n");
+  LinuxDesktop real;
+  EXPECT_EQ(real.StartProgram(script.string(), "https://x/vto.jnlp"), kSeErrAccessDenied);
+  usleep(200000);
+  EXPECT_FALSE(fs::exists(db / "opened"));
+  EXPECT_EQ(real.StartProgram(t.path().string(), ""), kSeErrAccessDenied);  // a folder
+  EXPECT_EQ(real.StartProgram((t.path() / "missing").string(), ""), kSeErrFileNotFound);
+  // The same file as a document does go to its application: the opener is real.
+  ASSERT_GT(real.ShellExecute(script.string(), ""), kShellExecuteFailed);
+  for (int i = 0; i < 500 && !fs::exists(db / "opened"); ++i) usleep(10000);
+  EXPECT_TRUE(fs::exists(db / "opened"));
+  fs::remove(db / "opened");
 }

@@ -60,6 +60,7 @@ TEST_F(LaunchTest, OpenwsWinsOverJavawsWhereverEachLies) {
   ASSERT_EQ(desktop_->shell_calls.size(), 1u);
   EXPECT_EQ(desktop_->shell_calls[0].file, late + "/openws");
   EXPECT_EQ(desktop_->shell_calls[0].parameters, kBuiltInJNLPUrl);
+  EXPECT_TRUE(desktop_->shell_calls[0].program);  // started as a program or not at all
   EXPECT_TRUE(desktop_->dialogs.empty());
 }
 

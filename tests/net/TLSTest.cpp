@@ -20,8 +20,10 @@
 #include "IdTCPConnection.h"
 #include "OpenSSLServer.h"
 #include "ScriptedServer.h"
+#include "SocketTimeoutGuard.h"
 #include "Streams.h"
 #include "TestCertificates.h"
+#include "UnansweredListener.h"
 
 namespace vto {
 namespace {
@@ -72,19 +74,6 @@ ScriptedServer::Options TlsOptions(const CertificateFiles& files, int minVersion
 std::string Text(TMemoryStream& m) {
   return std::string(m.Memory(), static_cast<std::size_t>(m.Size()));
 }
-
-// The handler's default bound, shortened for one test.
-class SocketTimeoutGuard {
- public:
-  explicit SocketTimeoutGuard(std::int32_t ms)
-      : saved_(TIdSSLIOHandlerSocketOpenSSL::DefaultSocketTimeout()) {
-    TIdSSLIOHandlerSocketOpenSSL::SetDefaultSocketTimeout(ms);
-  }
-  ~SocketTimeoutGuard() { TIdSSLIOHandlerSocketOpenSSL::SetDefaultSocketTimeout(saved_); }
-
- private:
-  std::int32_t saved_;
-};
 
 std::int64_t Since(std::int64_t start) {
   return IdTicks() - start;
@@ -680,7 +669,7 @@ TEST(TlsData, TornRecordEndsInTheReadTimeoutInsteadOfHanging) {
   // comes: the socket's own receive time-out must end the wait.
   ScriptedServer server(TlsOptions(Certs().current));
   server.SendRaw(std::string("\x17\x03\x03\x00\x40", 5)).Stall();
-  SocketTimeoutGuard bound(300);  // also the socket's receive and send time-outs
+  testing::SocketTimeoutGuard bound(300);  // also the socket's receive and send time-outs
   TIdSSLIOHandlerSocketOpenSSL tls;
   LauncherSettings(tls);
   auto client = ConnectTls(server, tls);
@@ -822,44 +811,12 @@ TEST(TlsCallbacks, PasswordForAnEncryptedKey) {
 namespace vto {
 namespace {
 
-// A listener whose accept queue is full: a further connect is never answered.
-class UnansweredListener {
- public:
-  UnansweredListener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd_, 0);
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    for (int i = 0; i < 4; ++i) {
-      const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-      ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
-      fillers_.push_back(c);
-    }
-    ::usleep(100 * 1000);  // the queued handshakes complete
-  }
-  ~UnansweredListener() {
-    for (int c : fillers_) ::close(c);
-    ::close(fd_);
-  }
-  std::uint16_t Port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  std::uint16_t port_ = 0;
-  std::vector<int> fillers_;
-};
-
 // However a caller waits on the TLS handler's socket, the wait ends within the
 // handler's bound: no server can hold a download for ever.
 TEST(TlsBoundedWaits, EveryWaitOnTheSocketEndsAtTheBound) {
   constexpr std::int32_t kBound = 400;
   constexpr std::int64_t kLate = kBound + 4000;  // a loaded machine is slow, not stuck
-  SocketTimeoutGuard guard(kBound);
+  testing::SocketTimeoutGuard guard(kBound);
   struct Case {
     const char* what;
     bool tls;           // the server runs TLS (else the handler passes through)
@@ -923,7 +880,7 @@ TEST(TlsBoundedWaits, EveryWaitOnTheSocketEndsAtTheBound) {
   }
   // A connect that is never answered.
   {
-    UnansweredListener listener;
+    testing::UnansweredListener listener;
     TIdSSLIOHandlerSocketOpenSSL tls;
     LauncherSettings(tls);
     TIdTCPClient client;
@@ -953,7 +910,7 @@ TEST(TlsBoundedWaits, EveryWaitOnTheSocketEndsAtTheBound) {
 TEST(TlsBoundedWaits, SessionTicketsAreNoData) {
   ScriptedServer server(TlsOptions(Certs().current, TLS1_3_VERSION, TLS1_3_VERSION));
   server.Pause(2500).Send("late\n").Stall();
-  SocketTimeoutGuard bound(6000);  // the socket's receive time-out
+  testing::SocketTimeoutGuard bound(6000);  // the socket's receive time-out
   TIdSSLIOHandlerSocketOpenSSL tls;
   LauncherSettings(tls);
   auto client = ConnectTls(server, tls);
