@@ -19,7 +19,9 @@
 
 #include "LoopbackPort.h"
 #include "NginxServer.h"
+#include "ScriptedServer.h"
 #include "TempNames.h"
+#include "TestCertificates.h"
 
 namespace fs = std::filesystem;
 
@@ -257,4 +259,62 @@ TEST_F(DownloadProcess, ABareUrlSwitchGivesTheDialogWithAnEmptyUrl) {
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.err, "Error\nUnable to download \nContact your IT administrator for assistance.\n");
   EXPECT_TRUE(TmpFiles().empty());
+}
+
+namespace {
+
+vto::testing::ScriptedServer::Options TlsServer(const std::string& folder) {
+  const auto certs = vto::testing::MakeSelfSignedCertificate(
+      folder, "server", "localhost", vto::testing::CertificateValidity::Current);
+  vto::testing::ScriptedServer::Options o;
+  o.tls = true;
+  o.certFile = certs.certFile;
+  o.keyFile = certs.keyFile;
+  o.ioTimeoutMs = 60000;
+  return o;
+}
+
+}  // namespace
+
+// The built program at its real bound: a server that completes the handshake
+// and then never answers is given up after 30 s of silence, with the dialog.
+TEST_F(DownloadProcess, ASilentServerIsGivenUpAfterThirtySeconds) {
+  Associate();
+  vto::testing::ScriptedServer server(TlsServer(root_.string()));
+  server.ExpectUntil("\r\n\r\n").Stall();
+  server.Start();
+  const std::string url = "https://127.0.0.1:" + std::to_string(server.Port()) + "/vto.jnlp";
+  const auto start = std::chrono::steady_clock::now();
+  const Result r = RunLauncher({"-u", url}, env_);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  server.Release();
+  server.Join();
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "Error\nUnable to download " + url +
+                       "\nContact your IT administrator for assistance.\n");
+  EXPECT_GE(waited, std::chrono::seconds(29));
+  EXPECT_LT(waited, std::chrono::seconds(45));
+  EXPECT_TRUE(TmpFiles().empty());
+  EXPECT_FALSE(fs::exists(root_ / "opened"));
+}
+
+// A body announced at 100,000 bytes whose connection is reset after 50,000 is
+// no download: nothing is saved or opened, and the user hears so.
+TEST_F(DownloadProcess, ABodyCutByAResetIsNeitherSavedNorOpened) {
+  Associate();
+  vto::testing::ScriptedServer server(TlsServer(root_.string()));
+  server.ExpectUntil("\r\n\r\n")
+      .Send("HTTP/1.1 200 OK\r\nContent-Type: application/x-java-jnlp-file\r\n"
+            "Content-Length: 100000\r\n\r\n" +
+            std::string(50000, 'x'))
+      .Reset();
+  server.Start();
+  const std::string url = "https://127.0.0.1:" + std::to_string(server.Port()) + "/vto.jnlp";
+  const Result r = RunLauncher({"-u", url}, env_);
+  server.Join();
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "Error\nUnable to download " + url +
+                       "\nContact your IT administrator for assistance.\n");
+  EXPECT_TRUE(TmpFiles().empty());
+  EXPECT_FALSE(fs::exists(root_ / "opened"));
 }
