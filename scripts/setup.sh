@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(build-essential cmake pkg-config libssl-dev zlib1g-dev libgtk-3-dev
           libgtest-dev libgmock-dev libbenchmark-dev)
 if [[ "${1:-}" == "--test" ]]; then
-  packages+=(nginx openssl zip unzip python3 xvfb xauth imagemagick x11-utils xdotool curl gnutls-bin)
+  packages+=(nginx openssl zip unzip python3 xvfb xauth imagemagick x11-utils xdotool curl gnutls-bin dbus-daemon)
 fi
 if [[ "${1:-}" == "--deb" ]]; then
   # rsvg-convert draws the PNG icons; file and dpkg-shlibdeps find the libraries

@@ -1,12 +1,19 @@
 #include <fcntl.h>
+#include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <atomic>
+#include <chrono>
 #include <set>
+#include <thread>
 
 #include "Application.h"
 #include "Desktop.h"
@@ -219,9 +226,15 @@ const fs::path& DesktopDatabase() {
     std::ofstream(r / "data" / "applications" / "vto-test-opener.desktop")
         << "[Desktop Entry]\nType=Application\nName=Opener\nExec=" << opener.string()
         << " %f\nMimeType=application/x-java-jnlp-file;application/x-shellscript;text/plain;\n";
+    // An application activated over D-Bus, for pictures (the test of a launch
+    // that is never handed over brings it up on a bus of its own).
+    std::ofstream(r / "data" / "applications" / "org.example.VtoStall.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Stall\nDBusActivatable=true\n"
+        << "Exec=/bin/false %f\nMimeType=image/x-xpixmap;\n";
     std::ofstream(r / "config" / "mimeapps.list")
         << "[Default Applications]\napplication/x-java-jnlp-file=vto-test-opener.desktop\n"
-        << "application/x-shellscript=vto-test-opener.desktop\ntext/plain=vto-test-opener.desktop\n";
+        << "application/x-shellscript=vto-test-opener.desktop\ntext/plain=vto-test-opener.desktop\n"
+        << "image/x-xpixmap=org.example.VtoStall.desktop\n";
     setenv("XDG_DATA_HOME", (r / "data").c_str(), 1);
     setenv("XDG_DATA_DIRS", "/usr/share", 1);
     setenv("XDG_CONFIG_HOME", (r / "config").c_str(), 1);
@@ -273,4 +286,116 @@ TEST(ShellExecuteReal, AProgramThatCannotRunIsNeverOpenedAsADocument) {
   for (int i = 0; i < 500 && !fs::exists(db / "opened"); ++i) usleep(10000);
   EXPECT_TRUE(fs::exists(db / "opened"));
   fs::remove(db / "opened");
+}
+
+namespace {
+
+// A session bus of the test's own, with an application on it that takes every
+// launch request and never answers one.
+class StallingApplication {
+ public:
+  StallingApplication() {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    char* argv[] = {const_cast<char*>("dbus-daemon"), const_cast<char*>("--session"),
+                    const_cast<char*>("--nofork"), const_cast<char*>("--print-address=1"),
+                    nullptr};
+    if (posix_spawnp(&daemon_, "dbus-daemon", &fa, nullptr, argv, environ) != 0) daemon_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    close(out[1]);
+    char c;
+    while (daemon_ > 0 && read(out[0], &c, 1) == 1 && c != '\n') address_ += c;
+    close(out[0]);
+    if (address_.empty()) return;
+    thread_ = std::thread([this] { Serve(); });
+    for (int i = 0; i < 500 && !ready_; ++i) usleep(10000);
+  }
+  ~StallingApplication() {
+    stop_ = true;
+    if (context_ != nullptr) g_main_context_wakeup(context_);
+    if (thread_.joinable()) thread_.join();
+    if (daemon_ > 0) {
+      kill(daemon_, SIGTERM);
+      waitpid(daemon_, nullptr, 0);
+    }
+  }
+  bool Ready() const { return ready_; }
+  const std::string& Address() const { return address_; }
+  int Requests() const { return requests_; }
+
+ private:
+  static void OnCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                     GVariant*, GDBusMethodInvocation* invocation, gpointer self) {
+    auto* app = static_cast<StallingApplication*>(self);
+    ++app->requests_;
+    app->held_.push_back(G_OBJECT(g_object_ref(invocation)));  // never answered
+  }
+  void Serve() {
+    context_ = g_main_context_new();
+    g_main_context_push_thread_default(context_);
+    GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
+        address_.c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+    GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(
+        "<node><interface name='org.freedesktop.Application'>"
+        "<method name='Activate'><arg type='a{sv}' direction='in'/></method>"
+        "<method name='Open'><arg type='as' direction='in'/><arg type='a{sv}' direction='in'/>"
+        "</method></interface></node>",
+        nullptr);
+    const GDBusInterfaceVTable vtable{OnCall, nullptr, nullptr, {}};
+    if (bus != nullptr && node != nullptr &&
+        g_dbus_connection_register_object(bus, "/org/example/VtoStall", node->interfaces[0],
+                                          &vtable, this, nullptr, nullptr) != 0) {
+      GVariant* owned = g_dbus_connection_call_sync(
+          bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+          "RequestName", g_variant_new("(su)", "org.example.VtoStall", 4u), nullptr,
+          G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+      if (owned != nullptr) {
+        g_variant_unref(owned);
+        ready_ = true;
+      }
+    }
+    while (!stop_) g_main_context_iteration(context_, TRUE);
+    for (GObject* o : held_) g_object_unref(o);
+    if (node != nullptr) g_dbus_node_info_unref(node);
+    if (bus != nullptr) {
+      g_dbus_connection_close_sync(bus, nullptr, nullptr);
+      g_object_unref(bus);
+    }
+    g_main_context_pop_thread_default(context_);
+  }
+
+  pid_t daemon_ = -1;
+  std::string address_;
+  std::thread thread_;
+  GMainContext* context_ = nullptr;
+  std::atomic<bool> ready_{false};
+  std::atomic<bool> stop_{false};
+  std::atomic<int> requests_{0};
+  std::vector<GObject*> held_;
+};
+
+}  // namespace
+
+TEST(ShellExecuteReal, ALaunchNeverHandedOverIsGivenUpAtTheLimit) {
+  StallingApplication app;
+  if (!app.Ready()) GTEST_SKIP() << "no D-Bus daemon to be had (dbus-daemon)";
+  setenv("DBUS_SESSION_BUS_ADDRESS", app.Address().c_str(), 1);
+  DesktopDatabase();
+  TempDir t;
+  const fs::path picture = t.path() / "stall.xpm";
+  Touch(picture, "/* XPM */");
+  LinuxDesktop::SetLaunchHandOverLimit(500);
+  LinuxDesktop real;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(real.ShellExecute(picture.string(), ""), kSeErrAccessDenied);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_GE(app.Requests(), 1);  // the request reached it, and no answer came
+  LinuxDesktop::SetLaunchHandOverLimit(30000);
+  unsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
