@@ -42,8 +42,8 @@ bool WouldBlock(int err) {
 }
 
 int SocketBioWrite(BIO* bio, const char* data, int length) {
-  auto* d = static_cast<SocketBioData*>(BIO_get_data(bio));
-  BIO_clear_retry_flags(bio);
+  auto* d = static_cast<SocketBioData*>(ossl::BIO_get_data(bio));
+  ossl::BIO_clear_retry_flags(bio);
   if (d == nullptr || length < 0) return -1;
   ssize_t n;
   const int flags = MSG_NOSIGNAL | (d->nonblocking ? MSG_DONTWAIT : 0);
@@ -52,7 +52,7 @@ int SocketBioWrite(BIO* bio, const char* data, int length) {
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
     if (d->nonblocking && WouldBlock(errno)) {
-      BIO_set_retry_write(bio);
+      ossl::BIO_set_retry_write(bio);
       return -1;
     }
     TIdStack::RecordErrno(errno);
@@ -62,8 +62,8 @@ int SocketBioWrite(BIO* bio, const char* data, int length) {
 }
 
 int SocketBioRead(BIO* bio, char* data, int length) {
-  auto* d = static_cast<SocketBioData*>(BIO_get_data(bio));
-  BIO_clear_retry_flags(bio);
+  auto* d = static_cast<SocketBioData*>(ossl::BIO_get_data(bio));
+  ossl::BIO_clear_retry_flags(bio);
   if (d == nullptr || length < 0) return -1;
   ssize_t n;
   do {
@@ -71,7 +71,7 @@ int SocketBioRead(BIO* bio, char* data, int length) {
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
     if (d->nonblocking && WouldBlock(errno)) {
-      BIO_set_retry_read(bio);
+      ossl::BIO_set_retry_read(bio);
       return -1;
     }
     TIdStack::RecordErrno(errno);
@@ -82,7 +82,7 @@ int SocketBioRead(BIO* bio, char* data, int length) {
 }
 
 long SocketBioCtrl(BIO* bio, int cmd, long num, void* ptr) {
-  auto* d = static_cast<SocketBioData*>(BIO_get_data(bio));
+  auto* d = static_cast<SocketBioData*>(ossl::BIO_get_data(bio));
   switch (cmd) {
     case BIO_C_GET_FD:
       if (d == nullptr) return -1;
@@ -91,9 +91,9 @@ long SocketBioCtrl(BIO* bio, int cmd, long num, void* ptr) {
     case BIO_CTRL_EOF:
       return d != nullptr && d->eof ? 1 : 0;
     case BIO_CTRL_GET_CLOSE:
-      return BIO_get_shutdown(bio);
+      return ossl::BIO_get_shutdown(bio);
     case BIO_CTRL_SET_CLOSE:
-      BIO_set_shutdown(bio, static_cast<int>(num));
+      ossl::BIO_set_shutdown(bio, static_cast<int>(num));
       return 1;
     case BIO_CTRL_FLUSH:
     case BIO_CTRL_DUP:
@@ -104,30 +104,30 @@ long SocketBioCtrl(BIO* bio, int cmd, long num, void* ptr) {
 }
 
 int SocketBioCreate(BIO* bio) {
-  BIO_set_data(bio, nullptr);
-  BIO_set_init(bio, 0);
+  ossl::BIO_set_data(bio, nullptr);
+  ossl::BIO_set_init(bio, 0);
   return 1;
 }
 
 int SocketBioDestroy(BIO* bio) {
   if (bio == nullptr) return 0;
   // The socket belongs to the socket handle, which closes it.
-  delete static_cast<SocketBioData*>(BIO_get_data(bio));
-  BIO_set_data(bio, nullptr);
-  BIO_set_init(bio, 0);
+  delete static_cast<SocketBioData*>(ossl::BIO_get_data(bio));
+  ossl::BIO_set_data(bio, nullptr);
+  ossl::BIO_set_init(bio, 0);
   return 1;
 }
 
 BIO_METHOD* SocketBioMethod() {
   static BIO_METHOD* method = [] {
-    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
+    BIO_METHOD* m = ossl::BIO_meth_new(ossl::BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
                                  "connection socket");
     if (m != nullptr) {
-      BIO_meth_set_write(m, SocketBioWrite);
-      BIO_meth_set_read(m, SocketBioRead);
-      BIO_meth_set_ctrl(m, SocketBioCtrl);
-      BIO_meth_set_create(m, SocketBioCreate);
-      BIO_meth_set_destroy(m, SocketBioDestroy);
+      ossl::BIO_meth_set_write(m, SocketBioWrite);
+      ossl::BIO_meth_set_read(m, SocketBioRead);
+      ossl::BIO_meth_set_ctrl(m, SocketBioCtrl);
+      ossl::BIO_meth_set_create(m, SocketBioCreate);
+      ossl::BIO_meth_set_destroy(m, SocketBioDestroy);
     }
     return m;
   }();
@@ -137,10 +137,10 @@ BIO_METHOD* SocketBioMethod() {
 BIO* NewSocketBio(int fd) {
   BIO_METHOD* method = SocketBioMethod();
   if (method == nullptr) return nullptr;
-  BIO* bio = BIO_new(method);
+  BIO* bio = ossl::BIO_new(method);
   if (bio == nullptr) return nullptr;
-  BIO_set_data(bio, new SocketBioData{fd, false, false});
-  BIO_set_init(bio, 1);
+  ossl::BIO_set_data(bio, new SocketBioData{fd, false, false});
+  ossl::BIO_set_init(bio, 1);
   return bio;
 }
 
@@ -155,7 +155,7 @@ class LastErrorKeeper {
 };
 
 TIdSSLSocket* SocketOf(const SSL* ssl) {
-  return ssl == nullptr ? nullptr : static_cast<TIdSSLSocket*>(SSL_get_ex_data(ssl, 0));
+  return ssl == nullptr ? nullptr : static_cast<TIdSSLSocket*>(ossl::SSL_get_ex_data(ssl, 0));
 }
 
 int PasswordCallback(char* buf, int size, int rwflag, void* userdata) {
@@ -186,11 +186,11 @@ void InfoCallback(const SSL* ssl, int where, int ret) {
   std::string type;
   std::string msg;
   if ((where & SSL_CB_ALERT) != 0) {
-    type = SSL_alert_type_string_long(ret);
-    msg = SSL_alert_desc_string_long(ret);
+    type = ossl::SSL_alert_type_string_long(ret);
+    msg = ossl::SSL_alert_desc_string_long(ret);
   } else {
     type = (where & SSL_CB_LOOP) != 0 ? "loop" : ((where & SSL_CB_EXIT) != 0 ? "exit" : "state");
-    msg = SSL_state_string_long(ssl);
+    msg = ossl::SSL_state_string_long(ssl);
   }
   try {
     socket->SSLContext()->Parent->StatusInfo(ssl, where, ret, type, msg);
@@ -202,17 +202,17 @@ void InfoCallback(const SSL* ssl, int where, int ret) {
 int VerifyCallback(int ok, X509_STORE_CTX* store) {
   std::lock_guard<std::mutex> guard(VerifyCallbackLock());
   auto* ssl =
-      static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+      static_cast<SSL*>(ossl::X509_STORE_CTX_get_ex_data(store, ossl::SSL_get_ex_data_X509_STORE_CTX_idx()));
   TIdSSLSocket* socket = SocketOf(ssl);
   if (socket == nullptr || socket->SSLContext() == nullptr ||
       socket->SSLContext()->Parent == nullptr) {
     return ok;
   }
-  TIdX509 certificate(X509_STORE_CTX_get_current_cert(store));
+  TIdX509 certificate(ossl::X509_STORE_CTX_get_current_cert(store));
   try {
     return socket->SSLContext()->Parent->AskVerifyPeer(certificate, ok == 1,
-                                                       X509_STORE_CTX_get_error_depth(store),
-                                                       X509_STORE_CTX_get_error(store))
+                                                       ossl::X509_STORE_CTX_get_error_depth(store),
+                                                       ossl::X509_STORE_CTX_get_error(store))
                ? 1
                : 0;
   } catch (...) {
@@ -222,9 +222,9 @@ int VerifyCallback(int ok, X509_STORE_CTX* store) {
 
 std::string NameText(const X509_NAME* name) {
   if (name == nullptr) return std::string();
-  char* text = X509_NAME_oneline(name, nullptr, 0);
+  char* text = ossl::X509_NAME_oneline(name, nullptr, 0);
   std::string out = text != nullptr ? text : "";
-  OPENSSL_free(text);
+  ossl::OPENSSL_free(text);
   return out;
 }
 
@@ -287,7 +287,7 @@ bool IsAddressLiteral(const std::string& AHost) {
 // SSL_get_error reads the error queue, which must hold nothing older than the
 // call it explains. Peeking first keeps the common case cheap.
 void ClearErrorQueue() {
-  if (ERR_peek_error() != 0) ERR_clear_error();
+  if (ossl::ERR_peek_error() != 0) ossl::ERR_clear_error();
 }
 
 // The SSL_get_error result of a failed handshake. A peer that ends the
@@ -295,7 +295,7 @@ void ClearErrorQueue() {
 // under SSL_OP_IGNORE_UNEXPECTED_EOF; in a handshake it is the protocol
 // violation it always was (a system-call failure with result 0).
 int HandshakeError(const SSL* ssl, int& rc) {
-  int e = SSL_get_error(ssl, rc);
+  int e = ossl::SSL_get_error(ssl, rc);
   if (e != SSL_ERROR_ZERO_RETURN) return e;
   rc = 0;
   return SSL_ERROR_SYSCALL;
@@ -329,11 +329,11 @@ void TIdSSLOptions::SetSSLVersions(TIdSSLVersions Value) {
 // ---------------------------------------------------------------- certificate
 
 std::string TIdX509::Subject() const {
-  return FCertificate == nullptr ? std::string() : NameText(X509_get_subject_name(FCertificate));
+  return FCertificate == nullptr ? std::string() : NameText(ossl::X509_get_subject_name(FCertificate));
 }
 
 std::string TIdX509::Issuer() const {
-  return FCertificate == nullptr ? std::string() : NameText(X509_get_issuer_name(FCertificate));
+  return FCertificate == nullptr ? std::string() : NameText(ossl::X509_get_issuer_name(FCertificate));
 }
 
 // ---------------------------------------------------------------- context
@@ -345,7 +345,7 @@ TIdSSLContext::TIdSSLContext() {
 TIdSSLContext::~TIdSSLContext() {
   SSL_CTX* context = FContext;
   FContext = nullptr;
-  if (context != nullptr) SSL_CTX_free(context);
+  if (context != nullptr) ossl::SSL_CTX_free(context);
 }
 
 TIdSSLContext::MethodChoice TIdSSLContext::SelectMethod() const {
@@ -353,13 +353,13 @@ TIdSSLContext::MethodChoice TIdSSLContext::SelectMethod() const {
   MethodChoice choice;
   switch (Mode) {
     case sslmClient:
-      choice.method = TLS_client_method();
+      choice.method = ossl::TLS_client_method();
       break;
     case sslmServer:
-      choice.method = TLS_server_method();
+      choice.method = ossl::TLS_server_method();
       break;
     default:
-      choice.method = TLS_method();
+      choice.method = ossl::TLS_method();
       break;
   }
   // A fixed version is the version-flexible method held to that one version;
@@ -380,79 +380,79 @@ void TIdSSLContext::BuildContext(TIdSSLCtxMode ACtxMode) {
   if (FContext != nullptr) {
     SSL_CTX* old = FContext;
     FContext = nullptr;
-    SSL_CTX_free(old);
+    ossl::SSL_CTX_free(old);
   }
   CtxMode = ACtxMode;
   if (Mode == sslmUnassigned) Mode = ACtxMode == sslCtxServer ? sslmServer : sslmClient;
   MethodChoice choice = SelectMethod();
-  ERR_clear_error();
-  FContext = SSL_CTX_new(choice.method);
+  ossl::ERR_clear_error();
+  FContext = ossl::SSL_CTX_new(choice.method);
   if (FContext == nullptr) {
     EIdOpenSSLAPICryptoError::RaiseException<EIdOSSLCreatingContextError>(
         "Error creating SSL context.");
   }
   if (choice.version > 0) {
-    SSL_CTX_set_min_proto_version(FContext, choice.version);
-    SSL_CTX_set_max_proto_version(FContext, choice.version);
+    ossl::SSL_CTX_set_min_proto_version(FContext, choice.version);
+    ossl::SSL_CTX_set_max_proto_version(FContext, choice.version);
   }
 
   for (const VersionOption& o : kVersionOptions) {
     if (!o.available || o.option == 0) continue;
     if (!SSLVersions.Contains(o.version)) {
-      SSL_CTX_set_options(FContext, o.option);
+      ossl::SSL_CTX_set_options(FContext, o.option);
     } else if (Method == sslvSSLv23) {
-      SSL_CTX_clear_options(FContext, o.option);
+      ossl::SSL_CTX_clear_options(FContext, o.option);
     }
   }
   // A peer that ends the connection without a close notification ends it in
   // order: the read gives 0.
-  SSL_CTX_set_options(FContext, SSL_OP_IGNORE_UNEXPECTED_EOF);
-  SSL_CTX_set_mode(FContext, SSL_MODE_AUTO_RETRY);
+  ossl::SSL_CTX_set_options(FContext, SSL_OP_IGNORE_UNEXPECTED_EOF);
+  ossl::SSL_CTX_set_mode(FContext, SSL_MODE_AUTO_RETRY);
   // Records are read ahead in large pieces (fewer receive calls); Readable()
   // therefore asks for any buffered bytes, processed or not.
-  SSL_CTX_set_read_ahead(FContext, 1);
-  SSL_CTX_set_default_read_buffer_len(FContext, 64 * 1024);
-  SSL_CTX_set_default_passwd_cb(FContext, PasswordCallback);
-  SSL_CTX_set_default_passwd_cb_userdata(FContext, this);
+  ossl::SSL_CTX_set_read_ahead(FContext, 1);
+  ossl::SSL_CTX_set_default_read_buffer_len(FContext, 64 * 1024);
+  ossl::SSL_CTX_set_default_passwd_cb(FContext, PasswordCallback);
+  ossl::SSL_CTX_set_default_passwd_cb_userdata(FContext, this);
   // The system's trusted roots serve verification only; without a verify mode
   // nothing reads them, and loading them costs more than the whole handshake.
-  if (!VerifyMode.Empty()) SSL_CTX_set_default_verify_paths(FContext);
-  ERR_clear_error();
+  if (!VerifyMode.Empty()) ossl::SSL_CTX_set_default_verify_paths(FContext);
+  ossl::ERR_clear_error();
 
   if (!RootCertFile.empty() || !VerifyDirs.empty()) {
-    if (SSL_CTX_load_verify_locations(FContext,
+    if (ossl::SSL_CTX_load_verify_locations(FContext,
                                       RootCertFile.empty() ? nullptr : RootCertFile.c_str(),
                                       VerifyDirs.empty() ? nullptr : VerifyDirs.c_str()) != 1) {
       EIdOpenSSLAPICryptoError::RaiseException<EIdOSSLLoadingRootCertError>(
           "Could not load root certificate.");
     }
   }
-  if (!CertFile.empty() && SSL_CTX_use_certificate_chain_file(FContext, CertFile.c_str()) != 1) {
+  if (!CertFile.empty() && ossl::SSL_CTX_use_certificate_chain_file(FContext, CertFile.c_str()) != 1) {
     EIdOpenSSLAPICryptoError::RaiseException<EIdOSSLLoadingCertError>(
         "Could not load certificate.");
   }
   if (!KeyFile.empty() &&
-      SSL_CTX_use_PrivateKey_file(FContext, KeyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+      ossl::SSL_CTX_use_PrivateKey_file(FContext, KeyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
     EIdOpenSSLAPICryptoError::RaiseException<EIdOSSLLoadingKeyError>(
         "Could not load key, check password.");
   }
   if (!DHParamsFile.empty()) {
     EVP_PKEY* dh = nullptr;
-    if (BIO* in = BIO_new_file(DHParamsFile.c_str(), "r")) {
-      dh = PEM_read_bio_Parameters(in, nullptr);
-      BIO_free(in);
+    if (BIO* in = ossl::BIO_new_file(DHParamsFile.c_str(), "r")) {
+      dh = ossl::PEM_read_bio_Parameters(in, nullptr);
+      ossl::BIO_free(in);
     }
-    if (dh == nullptr || SSL_CTX_set0_tmp_dh_pkey(FContext, dh) != 1) {
-      EVP_PKEY_free(dh);
+    if (dh == nullptr || ossl::SSL_CTX_set0_tmp_dh_pkey(FContext, dh) != 1) {
+      ossl::EVP_PKEY_free(dh);
       EIdOpenSSLAPICryptoError::RaiseException<EIdOSSLLoadingDHParamsError>(
           "Could not load DH Parameters.");
     }
   }
-  if (StatusInfoOn) SSL_CTX_set_info_callback(FContext, InfoCallback);
+  if (StatusInfoOn) ossl::SSL_CTX_set_info_callback(FContext, InfoCallback);
 
   std::string ciphers = CipherList.empty() ? kDefaultCipherList : TextToAnsi(CipherList);
-  if (SSL_CTX_set_cipher_list(FContext, ciphers.c_str()) <= 0) {
-    ERR_clear_error();
+  if (ossl::SSL_CTX_set_cipher_list(FContext, ciphers.c_str()) <= 0) {
+    ossl::ERR_clear_error();
     throw EIdOSSLSettingCipherError();
   }
 
@@ -461,46 +461,46 @@ void TIdSSLContext::BuildContext(TIdSSLCtxMode ACtxMode) {
     if (VerifyMode.Contains(sslvrfPeer)) bits |= SSL_VERIFY_PEER;
     if (VerifyMode.Contains(sslvrfFailIfNoPeerCert)) bits |= SSL_VERIFY_FAIL_IF_NO_PEER_CERT;
     if (VerifyMode.Contains(sslvrfClientOnce)) bits |= SSL_VERIFY_CLIENT_ONCE;
-    SSL_CTX_set_verify(FContext, bits, VerifyOn ? VerifyCallback : nullptr);
-    SSL_CTX_set_verify_depth(FContext, VerifyDepth);
+    ossl::SSL_CTX_set_verify(FContext, bits, VerifyOn ? VerifyCallback : nullptr);
+    ossl::SSL_CTX_set_verify_depth(FContext, VerifyDepth);
   }
 
   if (ACtxMode == sslCtxServer) {
     unsigned char sid[4];
     std::memcpy(sid, &SessionId, sizeof sid);
-    SSL_CTX_set_session_id_context(FContext, sid, sizeof sid);
+    ossl::SSL_CTX_set_session_id_context(FContext, sid, sizeof sid);
     if (!RootCertFile.empty()) {
-      SSL_CTX_set_client_CA_list(FContext, SSL_load_client_CA_file(RootCertFile.c_str()));
+      ossl::SSL_CTX_set_client_CA_list(FContext, ossl::SSL_load_client_CA_file(RootCertFile.c_str()));
     }
   }
-  ERR_clear_error();
+  ossl::ERR_clear_error();
 }
 
 // ---------------------------------------------------------------- cipher
 
 std::string TIdSSLCipher::Name() const {
-  const SSL_CIPHER* c = SSL_get_current_cipher(FOwner->SSLHandle());
-  return c == nullptr ? std::string() : AnsiToText(SSL_CIPHER_get_name(c));
+  const SSL_CIPHER* c = ossl::SSL_get_current_cipher(FOwner->SSLHandle());
+  return c == nullptr ? std::string() : AnsiToText(ossl::SSL_CIPHER_get_name(c));
 }
 
 std::string TIdSSLCipher::Description() const {
-  const SSL_CIPHER* c = SSL_get_current_cipher(FOwner->SSLHandle());
+  const SSL_CIPHER* c = ossl::SSL_get_current_cipher(FOwner->SSLHandle());
   if (c == nullptr) return std::string();
   char buffer[1024] = {};
-  SSL_CIPHER_description(c, buffer, sizeof buffer);
+  ossl::SSL_CIPHER_description(c, buffer, sizeof buffer);
   return AnsiToText(buffer);
 }
 
 std::int32_t TIdSSLCipher::Bits() const {
-  const SSL_CIPHER* c = SSL_get_current_cipher(FOwner->SSLHandle());
+  const SSL_CIPHER* c = ossl::SSL_get_current_cipher(FOwner->SSLHandle());
   int bits = 0;
-  if (c != nullptr) SSL_CIPHER_get_bits(c, &bits);
+  if (c != nullptr) ossl::SSL_CIPHER_get_bits(c, &bits);
   return bits;
 }
 
 std::string TIdSSLCipher::Version() const {
-  const SSL_CIPHER* c = SSL_get_current_cipher(FOwner->SSLHandle());
-  return c == nullptr ? std::string() : AnsiToText(SSL_CIPHER_get_version(c));
+  const SSL_CIPHER* c = ossl::SSL_get_current_cipher(FOwner->SSLHandle());
+  return c == nullptr ? std::string() : AnsiToText(ossl::SSL_CIPHER_get_version(c));
 }
 
 // ---------------------------------------------------------------- TLS connection
@@ -512,18 +512,18 @@ TIdSSLSocket::~TIdSSLSocket() {
   FSSL = nullptr;
   if (ssl != nullptr) {
     if (FSSLContext != nullptr && FSSLContext->StatusInfoOn && FSSLContext->Context() != nullptr) {
-      SSL_CTX_set_info_callback(FSSLContext->Context(), nullptr);
+      ossl::SSL_CTX_set_info_callback(FSSLContext->Context(), nullptr);
     }
     // The close notification goes out once, unanswered. A socket that is
     // already closed is not written to: its descriptor number may belong to
     // something else by now.
     if (FParent != nullptr && FParent->BindingAllocated()) {
       LastErrorKeeper keeper;
-      ERR_clear_error();
-      SSL_shutdown(ssl);
+      ossl::ERR_clear_error();
+      ossl::SSL_shutdown(ssl);
     }
-    ERR_clear_error();
-    SSL_free(ssl);
+    ossl::ERR_clear_error();
+    ossl::SSL_free(ssl);
   }
   FCipher.reset();
 }
@@ -537,15 +537,15 @@ void TIdSSLSocket::MakeConnection(int AHandle) {
   if (FSSLContext == nullptr || FSSLContext->Context() == nullptr) {
     throw EIdOSSLCreatingSessionError();
   }
-  ERR_clear_error();
+  ossl::ERR_clear_error();
   if (FSSL != nullptr) {
     SSL* previous = FSSL;
     FSSL = nullptr;
-    SSL_free(previous);
+    ossl::SSL_free(previous);
   }
-  FSSL = SSL_new(FSSLContext->Context());
+  FSSL = ossl::SSL_new(FSSLContext->Context());
   if (FSSL == nullptr) throw EIdOSSLCreatingSessionError();
-  int rc = SSL_set_ex_data(FSSL, 0, this);
+  int rc = ossl::SSL_set_ex_data(FSSL, 0, this);
   if (rc < 1) {
     EIdOpenSSLAPISSLError::RaiseException<EIdOSSLDataBindingError>(
         FSSL, rc, "Error binding data to SSL socket.");
@@ -555,10 +555,10 @@ void TIdSSLSocket::MakeConnection(int AHandle) {
     EIdOpenSSLAPISSLError::RaiseException<EIdOSSLFDSetError>(
         FSSL, 0, "Error setting File Descriptor for SSL");
   }
-  SSL_set_bio(FSSL, bio, bio);
+  ossl::SSL_set_bio(FSSL, bio, bio);
   if (FParent != nullptr && FParent->SSLSocket() != nullptr && FParent->SSLSocket() != this &&
       FParent->SSLSocket()->SSLHandle() != nullptr) {
-    SSL_copy_session_id(FSSL, FParent->SSLSocket()->SSLHandle());
+    ossl::SSL_copy_session_id(FSSL, FParent->SSLSocket()->SSLHandle());
   }
 }
 
@@ -571,11 +571,11 @@ void TIdSSLSocket::Connect(int AHandle) {
   if (!IsAddressLiteral(FHostName)) {
     std::string name = HostToAscii(FHostName);
     if (name.empty()) name = TextToAnsi(FHostName);
-    SSL_set_tlsext_host_name(FSSL, name.c_str());
+    ossl::SSL_set_tlsext_host_name(FSSL, name.c_str());
   }
-  ERR_clear_error();
+  ossl::ERR_clear_error();
   TIdStack::WSSetLastError(0);
-  int rc = SSL_connect(FSSL);
+  int rc = ossl::SSL_connect(FSSL);
   if (rc < 1) {
     int e = HandshakeError(FSSL, rc);
     EIdOpenSSLAPISSLError::RaiseExceptionCode<EIdOSSLConnectError>(e, rc,
@@ -591,9 +591,9 @@ void TIdSSLSocket::Connect(int AHandle) {
 
 void TIdSSLSocket::Accept(int AHandle) {
   MakeConnection(AHandle);
-  ERR_clear_error();
+  ossl::ERR_clear_error();
   TIdStack::WSSetLastError(0);
-  int rc = SSL_accept(FSSL);
+  int rc = ossl::SSL_accept(FSSL);
   if (rc < 1) {
     int e = HandshakeError(FSSL, rc);
     EIdOpenSSLAPISSLError::RaiseExceptionCode<EIdOSSLAcceptError>(
@@ -617,9 +617,9 @@ std::int32_t TIdSSLSocket::Recv(std::uint8_t* ABuffer, std::int32_t ALength) {
   while (true) {
     ClearErrorQueue();
     TIdStack::WSSetLastError(0);
-    int n = SSL_read(FSSL, ABuffer, ALength);
+    int n = ossl::SSL_read(FSSL, ABuffer, ALength);
     if (n > 0) return n;
-    switch (SSL_get_error(FSSL, n)) {
+    switch (ossl::SSL_get_error(FSSL, n)) {
       case SSL_ERROR_WANT_READ:
       case SSL_ERROR_WANT_WRITE:
         continue;
@@ -632,16 +632,16 @@ std::int32_t TIdSSLSocket::Recv(std::uint8_t* ABuffer, std::int32_t ALength) {
 }
 
 bool TIdSSLSocket::LookForData() {
-  auto* d = static_cast<SocketBioData*>(BIO_get_data(SSL_get_rbio(FSSL)));
+  auto* d = static_cast<SocketBioData*>(ossl::BIO_get_data(ossl::SSL_get_rbio(FSSL)));
   if (d == nullptr) return true;  // no socket of ours: let the read tell
   ClearErrorQueue();
   TIdStack::WSSetLastError(0);
   d->nonblocking = true;
   unsigned char byte;
-  const int n = SSL_peek(FSSL, &byte, 1);
+  const int n = ossl::SSL_peek(FSSL, &byte, 1);
   d->nonblocking = false;
   if (n > 0) return true;
-  const int e = SSL_get_error(FSSL, n);
+  const int e = ossl::SSL_get_error(FSSL, n);
   if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) return false;
   FSeenEnd = {true, n, e, TIdStack::WSGetLastError()};
   return true;
@@ -651,9 +651,9 @@ bool TIdSSLSocket::WaitForData(TIdSocketHandle& ASocket, std::int32_t AMSec) {
   if (FSSL == nullptr) return ASocket.Readable(AMSec);
   const std::int64_t deadline = IdTicks() + std::max(AMSec, 0);
   // Bytes OpenSSL holds but has not taken apart may finish a record.
-  bool lookAtHeld = SSL_has_pending(FSSL) == 1;
+  bool lookAtHeld = ossl::SSL_has_pending(FSSL) == 1;
   while (true) {
-    if (FSeenEnd.seen || SSL_pending(FSSL) > 0) return true;
+    if (FSeenEnd.seen || ossl::SSL_pending(FSSL) > 0) return true;
     if (lookAtHeld) {
       lookAtHeld = false;
       if (LookForData()) return true;
@@ -676,7 +676,7 @@ std::int32_t TIdSSLSocket::Send(const TIdBytes& ABuffer, std::int32_t AOffset,
   while (true) {
     ClearErrorQueue();
     TIdStack::WSSetLastError(0);
-    int n = SSL_write(FSSL, ABuffer.data() + AOffset, ALength);
+    int n = ossl::SSL_write(FSSL, ABuffer.data() + AOffset, ALength);
     if (n > 0) {
       total += n;
       AOffset += n;
@@ -684,7 +684,7 @@ std::int32_t TIdSSLSocket::Send(const TIdBytes& ABuffer, std::int32_t AOffset,
       if (ALength < 1) return total;
       continue;
     }
-    switch (SSL_get_error(FSSL, n)) {
+    switch (ossl::SSL_get_error(FSSL, n)) {
       case SSL_ERROR_WANT_READ:
       case SSL_ERROR_WANT_WRITE:
         continue;
@@ -872,7 +872,7 @@ std::int32_t TIdSSLIOHandlerSocketOpenSSL::CheckTransportResult(std::int32_t ARe
   if (FPassThrough || !FSSLSocket || FSSLSocket->SSLHandle() == nullptr) {
     return TIdIOHandlerStack::CheckTransportResult(AResult);
   }
-  int e = SSL_get_error(FSSLSocket->SSLHandle(), AResult);
+  int e = ossl::SSL_get_error(FSSLSocket->SSLHandle(), AResult);
   if (e == SSL_ERROR_NONE) return 0;
   if (e == SSL_ERROR_SYSCALL) return TIdIOHandlerStack::CheckTransportResult(-1);
   EIdOpenSSLAPISSLError::RaiseExceptionCode(e, AResult, std::string());

@@ -318,3 +318,37 @@ TEST_F(DownloadProcess, ABodyCutByAResetIsNeitherSavedNorOpened) {
   EXPECT_TRUE(TmpFiles().empty());
   EXPECT_FALSE(fs::exists(root_ / "opened"));
 }
+
+// OpenSSL is loaded only for a download. Where what the loader finds cannot
+// serve (a stand-in library without its functions, first on the library
+// path), the download fails like any other, in the one dialog.
+TEST_F(DownloadProcess, AnOpenSSLThatCannotBeUsedGivesTheDownloadDialog) {
+  Associate();
+  for (const char* standIn : {"crypto-only", "ssl-only"}) {
+    SCOPED_TRACE(standIn);
+    std::map<std::string, std::string> env = env_;
+    env["LD_LIBRARY_PATH"] = std::string(VTO_STANDIN_DIR) + "/" + standIn;
+    vto::testing::ScriptedServer server(TlsServer(root_.string()));
+    server.NoHandshake().ExpectEnd();  // a connection comes, but no handshake
+    server.Start();
+    const std::string served =
+        "https://127.0.0.1:" + std::to_string(server.Port()) + "/vto.jnlp";
+    const Result r = RunLauncher({"-u", served}, env);
+    server.Join();
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err, "Error\nUnable to download " + served +
+                         "\nContact your IT administrator for assistance.\n");
+    EXPECT_TRUE(TmpFiles().empty());
+    EXPECT_FALSE(fs::exists(root_ / "opened"));
+  }
+  // A Java launcher found needs no OpenSSL at all: with none to be had, it
+  // still starts.
+  FakeLauncher("javaws");
+  std::map<std::string, std::string> env = env_;
+  env["LD_LIBRARY_PATH"] = std::string(VTO_STANDIN_DIR) + "/both";
+  const Result r = RunLauncher({}, env);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "");
+  ASSERT_TRUE(WaitFor(root_ / "javaws.args"));
+  StartedPid("javaws");
+}

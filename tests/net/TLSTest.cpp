@@ -11,6 +11,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -521,6 +523,47 @@ TEST(SSLContextBuild, VersionsOutsideTheSetAreSwitchedOff) {
 
 // ---------------------------------------------------------------- binding
 
+// An OpenSSL that cannot be used makes the start-up answer false, saying what
+// was missing, and a TLS context then fails with "Could not load SSL library.".
+// Each case runs in a fresh process: the binding is process-wide.
+TEST(OpenSSLBinding, LibrariesThatCannotBeUsedMakeTheStartUpAnswerFalse) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string dir = VTO_STANDIN_DIR;
+  auto startUp = [](const std::string& folder, auto&& check) {
+    OpenSSLFolder = folder;
+    const bool ready = EnsureOpenSSLReady();
+    const std::vector<std::string> missing = OpenSSLMissingEntryPoints();
+    bool refused = false;
+    try {
+      TIdSSLContext context;
+    } catch (const EIdOSSLCouldNotLoadSSLLibrary& e) {
+      refused = std::string(e.what()) == "Could not load SSL library.";
+    }
+    std::_Exit(!ready && refused && check(missing) ? 0 : 1);
+  };
+  // No library there: one line, and the TLS library is not tried.
+  EXPECT_EXIT(startUp(dir + "/none/",
+                      [&](const std::vector<std::string>& m) {
+                        return m == std::vector<std::string>{"Failed to load " + dir +
+                                                             "/none/libcrypto.so.3."};
+                      }),
+              ::testing::ExitedWithCode(0), "");
+  // The crypto library alone.
+  EXPECT_EXIT(startUp(dir + "/crypto-only/",
+                      [&](const std::vector<std::string>& m) {
+                        return m == std::vector<std::string>{"Failed to load " + dir +
+                                                             "/crypto-only/libssl.so.3."};
+                      }),
+              ::testing::ExitedWithCode(0), "");
+  // Both, without a single function: every one of the table is named.
+  EXPECT_EXIT(startUp(dir + "/both/",
+                      [](const std::vector<std::string>& m) {
+                        return m.size() > 50 && m.front() == "OPENSSL_init_crypto" &&
+                               std::find(m.begin(), m.end(), "SSL_read") != m.end();
+                      }),
+              ::testing::ExitedWithCode(0), "");
+}
+
 TEST(OpenSSLBinding, StartUpRunsOnce) {
   ASSERT_TRUE(EnsureOpenSSLReady());
   int count = OpenSSLStartupCount();
@@ -530,6 +573,7 @@ TEST(OpenSSLBinding, StartUpRunsOnce) {
 }
 
 TEST(OpenSSLBinding, SyscallWithEmptyQueueAndZeroResultIsAnEofViolation) {
+  ASSERT_TRUE(EnsureOpenSSLReady());  // the rules are those of a bound OpenSSL
   ERR_clear_error();
   try {
     EIdOpenSSLAPISSLError::RaiseExceptionCode<EIdOSSLConnectError>(SSL_ERROR_SYSCALL, 0,
@@ -550,6 +594,7 @@ TEST(OpenSSLBinding, SyscallWithEmptyQueueAndZeroResultIsAnEofViolation) {
 }
 
 TEST(OpenSSLBinding, SyscallWithSocketFailureRaisesTheSocketError) {
+  ASSERT_TRUE(EnsureOpenSSLReady());  // the rules are those of a bound OpenSSL
   ERR_clear_error();
   TIdStack::WSSetLastError(10054);
   try {
@@ -561,6 +606,7 @@ TEST(OpenSSLBinding, SyscallWithSocketFailureRaisesTheSocketError) {
 }
 
 TEST(OpenSSLBinding, SslErrorRaisesTheUnderlyingCryptoError) {
+  ASSERT_TRUE(EnsureOpenSSLReady());  // the rules are those of a bound OpenSSL
   ERR_clear_error();
   ERR_raise(ERR_LIB_SSL, SSL_R_UNEXPECTED_EOF_WHILE_READING);
   std::uint32_t code = static_cast<std::uint32_t>(ERR_peek_error());
@@ -576,6 +622,7 @@ TEST(OpenSSLBinding, SslErrorRaisesTheUnderlyingCryptoError) {
 }
 
 TEST(OpenSSLBinding, OtherErrorsCarryOpenSSLsTextForTheCode) {
+  ASSERT_TRUE(EnsureOpenSSLReady());  // the rules are those of a bound OpenSSL
   try {
     EIdOpenSSLAPISSLError::RaiseExceptionCode(SSL_ERROR_WANT_READ, -1, "");
     FAIL();
@@ -593,6 +640,7 @@ TEST(OpenSSLBinding, OtherErrorsCarryOpenSSLsTextForTheCode) {
 }
 
 TEST(OpenSSLBinding, ErrorTextIsAtMostOneHundredSixtyCharacters) {
+  ASSERT_TRUE(EnsureOpenSSLReady());  // the rules are those of a bound OpenSSL
   static const std::string longReason(300, 'r');
   static ERR_STRING_DATA strings[] = {{0, nullptr}, {0, nullptr}};
   int lib = ERR_get_next_error_library();
