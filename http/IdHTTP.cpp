@@ -718,8 +718,8 @@ void TIdCustomHTTP::DiscardBody(TIdHTTPResponse& AResponse) {
   } catch (const EIdSocketError& e) {
     // Nobody wanted these bytes: a connection that ended by error while they
     // were dropped is just ended.
-    if (e.LastError() != IdErr::WSAECONNRESET && e.LastError() != IdErr::WSAECONNABORTED &&
-        e.LastError() != IdErr::WSAESHUTDOWN) {
+    if (e.LastError() != IdErr::ConnectionReset && e.LastError() != IdErr::ConnectionAborted &&
+        e.LastError() != IdErr::Shutdown) {
       AResponse.SetContentStream(saved);
       throw;
     }

@@ -13,8 +13,8 @@ namespace vto {
 namespace {
 
 bool IsEndOfConnection(const EIdSocketError& e) {
-  return e.LastError() == IdErr::WSAECONNABORTED || e.LastError() == IdErr::WSAECONNRESET ||
-         e.LastError() == IdErr::WSAESHUTDOWN;
+  return e.LastError() == IdErr::ConnectionAborted || e.LastError() == IdErr::ConnectionReset ||
+         e.LastError() == IdErr::Shutdown;
 }
 
 }  // namespace
@@ -152,7 +152,7 @@ std::int32_t TIdIOHandler::ReadFromSource(bool ARaiseExceptionIfDisconnected, st
     }
     if (count < 0) {
       std::int32_t err = CheckTransportResult(count);
-      if (err == IdErr::WSAETIMEDOUT) {
+      if (err == IdErr::TimedOut) {
         if (ARaiseExceptionOnTimeout) throw EIdReadTimeout();
         return -1;
       }
@@ -419,7 +419,7 @@ void TIdIOHandler::WriteDirect(const TIdBytes& ABuffer, std::int32_t ALength,
     std::int32_t sent = WriteToTransport(ABuffer, AOffset, ALength);
     if (sent < 0) {
       std::int32_t err = CheckTransportResult(sent);
-      if (err != IdErr::WSAETIMEDOUT) {
+      if (err != IdErr::TimedOut) {
         FClosedGracefully = true;
         Close();
       }

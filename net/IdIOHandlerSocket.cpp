@@ -127,8 +127,8 @@ std::int32_t TIdIOHandlerSocket::WriteToTransport(const TIdBytes& ABuffer, std::
 }
 
 std::int32_t TIdIOHandlerSocket::CheckTransportResult(std::int32_t AResult) {
-  return TIdStack::CheckForSocketError(AResult, {IdErr::WSAESHUTDOWN, IdErr::WSAECONNABORTED,
-                                                 IdErr::WSAECONNRESET, IdErr::WSAETIMEDOUT});
+  return TIdStack::CheckForSocketError(AResult, {IdErr::Shutdown, IdErr::ConnectionAborted,
+                                                 IdErr::ConnectionReset, IdErr::TimedOut});
 }
 
 void TIdIOHandlerSocket::RaiseTransportError(std::int32_t AErrorCode) {

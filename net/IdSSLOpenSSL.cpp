@@ -4,7 +4,6 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +13,7 @@
 
 #include "IdExceptions.h"
 #include "IdIDN.h"
+#include "IdSocketApi.h"
 #include "IdURI.h"
 #include "TextCodec.h"
 
@@ -32,53 +32,30 @@ std::atomic<std::int32_t> gDefaultSocketTimeout{30000};
 // for the socket layer before anything else can disturb errno.
 
 struct SocketBioData {
-  int fd = -1;
+  sockets::Handle fd = sockets::kInvalid;
   bool eof = false;
   bool nonblocking = false;  // for a look at what has arrived, without waiting
 };
-
-bool WouldBlock(int err) {
-  return err == EAGAIN || err == EWOULDBLOCK;
-}
 
 int SocketBioWrite(BIO* bio, const char* data, int length) {
   auto* d = static_cast<SocketBioData*>(ossl::BIO_get_data(bio));
   ossl::BIO_clear_retry_flags(bio);
   if (d == nullptr || length < 0) return -1;
-  ssize_t n;
-  const int flags = MSG_NOSIGNAL | (d->nonblocking ? MSG_DONTWAIT : 0);
-  do {
-    n = ::send(d->fd, data, static_cast<std::size_t>(length), flags);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) {
-    if (d->nonblocking && WouldBlock(errno)) {
-      ossl::BIO_set_retry_write(bio);
-      return -1;
-    }
-    TIdStack::RecordErrno(errno);
-    return -1;
-  }
-  return static_cast<int>(n);
+  bool wouldBlock = false;
+  const std::int32_t n = sockets::Send(d->fd, data, length, d->nonblocking, wouldBlock);
+  if (wouldBlock) ossl::BIO_set_retry_write(bio);
+  return n;
 }
 
 int SocketBioRead(BIO* bio, char* data, int length) {
   auto* d = static_cast<SocketBioData*>(ossl::BIO_get_data(bio));
   ossl::BIO_clear_retry_flags(bio);
   if (d == nullptr || length < 0) return -1;
-  ssize_t n;
-  do {
-    n = ::recv(d->fd, data, static_cast<std::size_t>(length), d->nonblocking ? MSG_DONTWAIT : 0);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) {
-    if (d->nonblocking && WouldBlock(errno)) {
-      ossl::BIO_set_retry_read(bio);
-      return -1;
-    }
-    TIdStack::RecordErrno(errno);
-    return -1;
-  }
+  bool wouldBlock = false;
+  const std::int32_t n = sockets::Receive(d->fd, data, length, d->nonblocking, wouldBlock);
+  if (wouldBlock) ossl::BIO_set_retry_read(bio);
   if (n == 0) d->eof = true;
-  return static_cast<int>(n);
+  return n;
 }
 
 long SocketBioCtrl(BIO* bio, int cmd, long num, void* ptr) {
@@ -86,8 +63,8 @@ long SocketBioCtrl(BIO* bio, int cmd, long num, void* ptr) {
   switch (cmd) {
     case BIO_C_GET_FD:
       if (d == nullptr) return -1;
-      if (ptr != nullptr) *static_cast<int*>(ptr) = d->fd;
-      return d->fd;
+      if (ptr != nullptr) *static_cast<int*>(ptr) = static_cast<int>(d->fd);
+      return static_cast<long>(d->fd);
     case BIO_CTRL_EOF:
       return d != nullptr && d->eof ? 1 : 0;
     case BIO_CTRL_GET_CLOSE:
@@ -134,7 +111,7 @@ BIO_METHOD* SocketBioMethod() {
   return method;
 }
 
-BIO* NewSocketBio(int fd) {
+BIO* NewSocketBio(sockets::Handle fd) {
   BIO_METHOD* method = SocketBioMethod();
   if (method == nullptr) return nullptr;
   BIO* bio = ossl::BIO_new(method);
@@ -533,7 +510,7 @@ TIdSSLCipher& TIdSSLSocket::Cipher() {
   return *FCipher;
 }
 
-void TIdSSLSocket::MakeConnection(int AHandle) {
+void TIdSSLSocket::MakeConnection(std::intptr_t AHandle) {
   if (FSSLContext == nullptr || FSSLContext->Context() == nullptr) {
     throw EIdOSSLCreatingSessionError();
   }
@@ -562,7 +539,7 @@ void TIdSSLSocket::MakeConnection(int AHandle) {
   }
 }
 
-void TIdSSLSocket::Connect(int AHandle) {
+void TIdSSLSocket::Connect(std::intptr_t AHandle) {
   MakeConnection(AHandle);
   // An address literal is no server name (RFC 6066, 3): servers that follow
   // the rule refuse a handshake that names one, so none goes out. A name goes
@@ -589,7 +566,7 @@ void TIdSSLSocket::Connect(int AHandle) {
   }
 }
 
-void TIdSSLSocket::Accept(int AHandle) {
+void TIdSSLSocket::Accept(std::intptr_t AHandle) {
   MakeConnection(AHandle);
   ossl::ERR_clear_error();
   TIdStack::WSSetLastError(0);
@@ -880,8 +857,8 @@ std::int32_t TIdSSLIOHandlerSocketOpenSSL::CheckTransportResult(std::int32_t ARe
 
 void TIdSSLIOHandlerSocketOpenSSL::RaiseTransportError(std::int32_t AErrorCode) {
   if (!FPassThrough && FSSLSocket && FSSLSocket->SSLHandle() != nullptr &&
-      AErrorCode != IdErr::WSAECONNABORTED && AErrorCode != IdErr::WSAECONNRESET &&
-      AErrorCode != IdErr::WSAESHUTDOWN) {
+      AErrorCode != IdErr::ConnectionAborted && AErrorCode != IdErr::ConnectionReset &&
+      AErrorCode != IdErr::Shutdown) {
     EIdOpenSSLAPISSLError::RaiseException(FSSLSocket->SSLHandle(), AErrorCode, std::string());
   }
   TIdIOHandlerStack::RaiseTransportError(AErrorCode);

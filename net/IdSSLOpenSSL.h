@@ -178,8 +178,8 @@ class TIdSSLSocket {
   TIdSSLSocket(const TIdSSLSocket&) = delete;
   TIdSSLSocket& operator=(const TIdSSLSocket&) = delete;
 
-  void Connect(int AHandle);
-  void Accept(int AHandle);
+  void Connect(std::intptr_t AHandle);
+  void Accept(std::intptr_t AHandle);
   // Decrypted bytes into the buffer: the count, 0 when the peer ended the
   // connection, or the failing SSL_read result.
   std::int32_t Recv(TIdBytes& VBuffer);
@@ -199,7 +199,7 @@ class TIdSSLSocket {
   void SetSSLContext(TIdSSLContext* Value) { FSSLContext = Value; }
 
  private:
-  void MakeConnection(int AHandle);
+  void MakeConnection(std::intptr_t AHandle);
   // A look at what has arrived, without waiting: true for data or an end
   // (which the next Recv then returns), false when there is nothing to read.
   bool LookForData();

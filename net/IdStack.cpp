@@ -1,20 +1,11 @@
 #include "IdStack.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "IdExceptions.h"
+#include "IdSocketApi.h"
 #include "TextCodec.h"
 
 namespace vto {
@@ -225,139 +216,6 @@ void TIdStack::WSSetLastError(std::int32_t AErr) {
   tLastSocketError = AErr;
 }
 
-std::int32_t TIdStack::RecordErrno(int AErrno) {
-  tLastSocketError = ErrnoToSocketError(AErrno);
-  return tLastSocketError;
-}
-
-std::int32_t TIdStack::ErrnoToSocketError(int AErrno) {
-  switch (AErrno) {
-    case 0:
-      return 0;
-    case EINTR:
-      return 10004;
-    case EBADF:
-      return 10009;
-    case EACCES:
-    case EPERM:
-      return 10013;
-    case EFAULT:
-      return 10014;
-    case EINVAL:
-      return 10022;
-    case EMFILE:
-    case ENFILE:
-      return 10024;
-    // Sockets here are blocking: a would-block result only comes from the
-    // socket's own receive or send time-out.
-    case EAGAIN:
-      return 10060;
-    case EINPROGRESS:
-      return 10036;
-    case EALREADY:
-      return 10037;
-    case ENOTSOCK:
-      return 10038;
-    case EDESTADDRREQ:
-      return 10039;
-    case EMSGSIZE:
-      return 10040;
-    case EPROTOTYPE:
-      return 10041;
-    case ENOPROTOOPT:
-      return 10042;
-    case EPROTONOSUPPORT:
-      return 10043;
-    case ESOCKTNOSUPPORT:
-      return 10044;
-    case EOPNOTSUPP:
-      return 10045;
-    case EPFNOSUPPORT:
-      return 10046;
-    case EAFNOSUPPORT:
-      return 10047;
-    case EADDRINUSE:
-      return 10048;
-    case EADDRNOTAVAIL:
-      return 10049;
-    case ENETDOWN:
-      return 10050;
-    case ENETUNREACH:
-      return 10051;
-    case ENETRESET:
-      return 10052;
-    case ECONNABORTED:
-      return 10053;
-    case ECONNRESET:
-      return 10054;
-    case ENOBUFS:
-    case ENOMEM:
-      return 10055;
-    case EISCONN:
-      return 10056;
-    case ENOTCONN:
-      return 10057;
-    case ESHUTDOWN:
-    case EPIPE:
-      return 10058;
-    case ETOOMANYREFS:
-      return 10059;
-    case ETIMEDOUT:
-      return 10060;
-    case ECONNREFUSED:
-      return 10061;
-    case ELOOP:
-      return 10062;
-    case ENAMETOOLONG:
-      return 10063;
-    case EHOSTDOWN:
-      return 10064;
-    case EHOSTUNREACH:
-      return 10065;
-    case ENOTEMPTY:
-      return 10066;
-    default:
-      return AErrno;
-  }
-}
-
-std::int32_t TIdStack::AddrInfoErrorToSocketError(int AResult) {
-  switch (AResult) {
-    case 0:
-      return 0;
-    case EAI_NONAME:
-      return IdErr::WSAHOST_NOT_FOUND;
-#ifdef EAI_IDN_ENCODE
-    case EAI_IDN_ENCODE:
-      return IdErr::WSAHOST_NOT_FOUND;  // a name that cannot exist
-#endif
-    case EAI_AGAIN:
-      return IdErr::WSATRY_AGAIN;
-    case EAI_FAIL:
-      return IdErr::WSANO_RECOVERY;
-#ifdef EAI_NODATA
-    case EAI_NODATA:
-      return IdErr::WSANO_DATA;
-#endif
-    case EAI_BADFLAGS:
-      return 10022;
-    case EAI_FAMILY:
-      return 10047;
-    case EAI_SOCKTYPE:
-      return 10044;
-    case EAI_SERVICE:
-      return 10109;
-    case EAI_MEMORY:
-      return 8;
-#ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY:
-      return 0;
-#endif
-    default:
-      return IdErr::WSANO_RECOVERY;
-  }
-}
-
 std::string TIdStack::WSTranslateSocketErrorMsg(std::int32_t AErr) {
   for (const ErrorText& e : kErrorTexts) {
     if (e.number == AErr) return e.text;
@@ -368,7 +226,7 @@ std::string TIdStack::WSTranslateSocketErrorMsg(std::int32_t AErr) {
 void TIdStack::RaiseSocketError(std::int32_t AErr) {
   std::string message =
       "Socket Error # " + std::to_string(AErr) + "\r\n" + WSTranslateSocketErrorMsg(AErr);
-  if (AErr == IdErr::WSAENOTSOCK) throw EIdNotASocket(AErr, message);
+  if (AErr == IdErr::NotASocket) throw EIdNotASocket(AErr, message);
   throw EIdSocketError(AErr, message);
 }
 
@@ -413,36 +271,16 @@ std::string TIdStack::ResolveHost(const std::string& AHost, TIdIPVersion AIPVers
   } else {
     throw EIdIPVersionUnsupported();
   }
-  if (IsInvalidDomain(AHost)) RaiseSocketError(IdErr::WSAHOST_NOT_FOUND);
+  if (IsInvalidDomain(AHost)) RaiseSocketError(IdErr::HostNotFound);
 
-  addrinfo hints{};
-  hints.ai_family = family;
-  hints.ai_socktype = SOCK_STREAM;
-  bool international = false;
-  for (unsigned char c : AHost) international = international || c >= 0x80;
-#ifdef AI_IDN
-  // International names go to the resolver by their ASCII form.
-  if (international) hints.ai_flags |= AI_IDN;
-#endif
-  addrinfo* result = nullptr;
-  int rc = getaddrinfo(AHost.c_str(), nullptr, &hints, &result);
-  if (rc != 0) {
-    if (rc == EAI_SYSTEM) RaiseSocketError(RecordErrno(errno));
-    RaiseSocketError(AddrInfoErrorToSocketError(rc));
+  sockaddr_storage resolved{};
+  if (const std::int32_t err = sockets::Resolve(AHost, family, resolved); err != 0) {
+    RaiseSocketError(err);
   }
   std::string address;
-  if (result != nullptr && result->ai_addr != nullptr) {
-    if (result->ai_family == AF_INET) {
-      char buf[INET_ADDRSTRLEN] = {};
-      inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr, buf,
-                sizeof buf);
-      address = buf;
-    } else if (result->ai_family == AF_INET6) {
-      address = IPv6ToText(reinterpret_cast<sockaddr_in6*>(result->ai_addr)->sin6_addr);
-    }
-  }
-  freeaddrinfo(result);
-  if (address.empty()) RaiseSocketError(IdErr::WSANO_DATA);
+  std::uint16_t port = 0;
+  AddressFromSockAddr(resolved, address, port);
+  if (address.empty()) RaiseSocketError(IdErr::NoData);
   return address;
 }
 
@@ -571,20 +409,19 @@ void TIdSocketHandle::AllocateSocket() {
     FPeerIP.clear();
     FPeerPort = 0;
   }
-  int fd = ::socket(FIPVersion == Id_IPv4 ? AF_INET : AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) TIdStack::RaiseSocketError(TIdStack::RecordErrno(errno));
+  const sockets::Handle socket = sockets::Create(FIPVersion == Id_IPv4 ? AF_INET : AF_INET6);
+  if (socket == sockets::kInvalid) TIdStack::RaiseSocketError(TIdStack::WSGetLastError());
   {
     std::lock_guard<std::mutex> guard(FConnectionHandle);
-    FHandle = fd;
+    FHandle = socket;
     FHandleAllocated = true;
   }
   int type = 0;
-  socklen_t len = sizeof type;
-  if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) == 0) FSocketType = type;
+  if (sockets::GetIntOption(socket, SOL_SOCKET, SO_TYPE, type) == 0) FSocketType = type;
   if (FSocketType == SOCK_STREAM) {
     int nodelay = 0;
-    len = sizeof nodelay;
-    if (getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nodelay, &len) == 0) FUseNagle = nodelay == 0;
+    if (sockets::GetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, nodelay) == 0)
+      FUseNagle = nodelay == 0;
   }
 }
 
@@ -592,22 +429,21 @@ void TIdSocketHandle::CloseSocket() {
   std::lock_guard<std::mutex> guard(FConnectionHandle);
   if (!FHandleAllocated) return;
   FHandleAllocated = false;
-  ::shutdown(FHandle, SHUT_WR);
-  ::close(FHandle);
-  FHandle = -1;
+  sockets::Close(FHandle);
+  FHandle = sockets::kInvalid;
 }
 
 bool TIdSocketHandle::TryBind(const std::string& AIP, std::uint16_t APort) {
   sockaddr_storage storage;
   socklen_t length = 0;
   if (!SockAddrFor(AIP, APort, FIPVersion, storage, length)) return false;
-  return ::bind(FHandle, reinterpret_cast<sockaddr*>(&storage), length) == 0;
+  return sockets::Bind(FHandle, reinterpret_cast<sockaddr*>(&storage), length) == 0;
 }
 
 void TIdSocketHandle::Bind() {
-  int reuse = FReuseSocket == rsTrue ? 1 : 0;
-  if (setsockopt(FHandle, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0) {
-    TIdStack::RaiseSocketError(TIdStack::RecordErrno(errno));
+  if (sockets::SetIntOption(FHandle, SOL_SOCKET, SO_REUSEADDR, FReuseSocket == rsTrue ? 1 : 0) !=
+      0) {
+    TIdStack::RaiseSocketError(TIdStack::WSGetLastError());
   }
   if (FPort == 0 && FClientPortMin != 0 && FClientPortMax != 0) {
     if (FClientPortMax < FClientPortMin) {
@@ -635,14 +471,11 @@ void TIdSocketHandle::Bind() {
 void TIdSocketHandle::ApplyNagle() {
   if (FSocketType != SOCK_STREAM || !FHandleAllocated) return;
   int nodelay = 0;
-  socklen_t len = sizeof nodelay;
-  if (getsockopt(FHandle, IPPROTO_TCP, TCP_NODELAY, &nodelay, &len) != 0) return;
-  bool socketUsesNagle = nodelay == 0;
-  if (socketUsesNagle != FUseNagle) {
-    nodelay = FUseNagle ? 0 : 1;
-    if (setsockopt(FHandle, IPPROTO_TCP, TCP_NODELAY, &nodelay, sizeof nodelay) != 0) {
-      TIdStack::RaiseSocketError(TIdStack::RecordErrno(errno));
-    }
+  if (sockets::GetIntOption(FHandle, IPPROTO_TCP, TCP_NODELAY, nodelay) != 0) return;
+  const bool socketUsesNagle = nodelay == 0;
+  if (socketUsesNagle != FUseNagle &&
+      sockets::SetIntOption(FHandle, IPPROTO_TCP, TCP_NODELAY, FUseNagle ? 0 : 1) != 0) {
+    TIdStack::RaiseSocketError(TIdStack::WSGetLastError());
   }
 }
 
@@ -650,33 +483,24 @@ void TIdSocketHandle::UpdateLocal() {
   std::lock_guard<std::mutex> guard(FConnectionHandle);
   if (!FHandleAllocated) return;
   sockaddr_storage storage{};
-  socklen_t len = sizeof storage;
-  if (getsockname(FHandle, reinterpret_cast<sockaddr*>(&storage), &len) == 0) {
-    AddressFromSockAddr(storage, FIP, FPort);
-  }
+  if (sockets::LocalAddress(FHandle, storage) == 0) AddressFromSockAddr(storage, FIP, FPort);
 }
 
 void TIdSocketHandle::UpdatePeer() {
   std::lock_guard<std::mutex> guard(FConnectionHandle);
   if (!FHandleAllocated) return;
   sockaddr_storage storage{};
-  socklen_t len = sizeof storage;
-  if (getpeername(FHandle, reinterpret_cast<sockaddr*>(&storage), &len) == 0) {
-    AddressFromSockAddr(storage, FPeerIP, FPeerPort);
-  }
+  if (sockets::PeerAddress(FHandle, storage) == 0) AddressFromSockAddr(storage, FPeerIP, FPeerPort);
 }
 
 void TIdSocketHandle::Connect() {
   sockaddr_storage storage;
   socklen_t length = 0;
   if (!SockAddrFor(FPeerIP, FPeerPort, FIPVersion, storage, length)) {
-    TIdStack::RaiseSocketError(10049);
+    TIdStack::RaiseSocketError(IdErr::AddressNotAvailable);
   }
-  int rc;
-  do {
-    rc = ::connect(FHandle, reinterpret_cast<sockaddr*>(&storage), length);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) TIdStack::RaiseSocketError(TIdStack::RecordErrno(errno));
+  if (sockets::Connect(FHandle, reinterpret_cast<sockaddr*>(&storage), length) != 0)
+    TIdStack::RaiseSocketError(TIdStack::WSGetLastError());
   UpdateLocal();
   UpdatePeer();
 }
@@ -686,108 +510,74 @@ void TIdSocketHandle::ConnectWithTimeout(std::int32_t ATimeout) {
   sockaddr_storage storage;
   socklen_t length = 0;
   if (!SockAddrFor(FPeerIP, FPeerPort, FIPVersion, storage, length)) {
-    TIdStack::RaiseSocketError(10049);
+    TIdStack::RaiseSocketError(IdErr::AddressNotAvailable);
   }
-  int flags = fcntl(FHandle, F_GETFL);
-  fcntl(FHandle, F_SETFL, flags | O_NONBLOCK);
-  int rc = ::connect(FHandle, reinterpret_cast<sockaddr*>(&storage), length);
-  int err = rc == 0 ? 0 : errno;
-  if (err == EINPROGRESS || err == EINTR) {
+  const int started = sockets::ConnectStart(FHandle, reinterpret_cast<sockaddr*>(&storage), length);
+  bool ended = started == 0;
+  if (started < 0) {
+    const std::int32_t err = TIdStack::WSGetLastError();
+    sockets::ConnectFinish(FHandle, false);
+    TIdStack::RaiseSocketError(err);
+  }
+  if (started == 1) {
     // Wait in slices of at most 125 ms, checking after each whether the
     // connect has finished.
-    std::int64_t deadline = IdTicks() + (ATimeout > 0 ? ATimeout : 0);
+    const std::int64_t deadline = IdTicks() + (ATimeout > 0 ? ATimeout : 0);
     while (true) {
       std::int32_t slice = 125;
       if (ATimeout >= 0) {
-        std::int64_t left = deadline - IdTicks();
+        const std::int64_t left = deadline - IdTicks();
         if (left <= 0) {
           CloseSocket();
           throw EIdConnectTimeout();
         }
         if (left < slice) slice = static_cast<std::int32_t>(left);
       }
-      pollfd p{FHandle, POLLOUT, 0};
-      int ready = ::poll(&p, 1, slice);
-      if (ready < 0 && errno != EINTR) {
-        err = errno;
-        break;
+      const int ready = sockets::ConnectWait(FHandle, slice);
+      if (ready < 0) {
+        const std::int32_t err = TIdStack::WSGetLastError();
+        sockets::ConnectFinish(FHandle, false);
+        TIdStack::RaiseSocketError(err);
       }
       if (ready > 0) {
-        socklen_t len = sizeof err;
-        if (getsockopt(FHandle, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+        ended = true;
         break;
       }
     }
   }
-  fcntl(FHandle, F_SETFL, flags);
-  if (err != 0) TIdStack::RaiseSocketError(TIdStack::RecordErrno(err));
+  if (sockets::ConnectFinish(FHandle, ended) != 0)
+    TIdStack::RaiseSocketError(TIdStack::WSGetLastError());
   UpdateLocal();
   UpdatePeer();
 }
 
 std::int32_t TIdSocketHandle::Receive(void* ABuffer, std::int32_t ALength) {
-  ssize_t n;
-  do {
-    n = ::recv(FHandle, ABuffer, static_cast<std::size_t>(ALength), 0);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) {
-    TIdStack::RecordErrno(errno);
-    return -1;
-  }
-  return static_cast<std::int32_t>(n);
+  bool wouldBlock = false;
+  return sockets::Receive(FHandle, ABuffer, ALength, false, wouldBlock);
 }
 
 bool TIdSocketHandle::TryReceive(void* ABuffer, std::int32_t ALength, std::int32_t& ACount) {
-  ssize_t n;
-  do {
-    n = ::recv(FHandle, ABuffer, static_cast<std::size_t>(ALength), MSG_DONTWAIT);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) {
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
-    TIdStack::RecordErrno(errno);
-    ACount = -1;
-    return true;
-  }
-  ACount = static_cast<std::int32_t>(n);
+  bool wouldBlock = false;
+  const std::int32_t n = sockets::Receive(FHandle, ABuffer, ALength, true, wouldBlock);
+  if (wouldBlock) return false;
+  ACount = n;
   return true;
 }
 
 std::int32_t TIdSocketHandle::Send(const void* ABuffer, std::int32_t ALength) {
-  ssize_t n;
-  do {
-    n = ::send(FHandle, ABuffer, static_cast<std::size_t>(ALength), MSG_NOSIGNAL);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) {
-    TIdStack::RecordErrno(errno);
-    return -1;
-  }
-  return static_cast<std::int32_t>(n);
+  bool wouldBlock = false;
+  return sockets::Send(FHandle, ABuffer, ALength, false, wouldBlock);
 }
 
 bool TIdSocketHandle::Readable(std::int32_t AMSec) {
-  if (AMSec < 0) AMSec = -1;  // no limit
-  std::int64_t deadline = IdTicks() + (AMSec > 0 ? AMSec : 0);
-  while (true) {
-    pollfd p{FHandle, POLLIN, 0};
-    int rc = ::poll(&p, 1, AMSec);
-    if (rc >= 0) return rc > 0;
-    if (errno != EINTR) TIdStack::RaiseSocketError(TIdStack::RecordErrno(errno));
-    if (AMSec > 0) {
-      std::int64_t left = deadline - IdTicks();
-      AMSec = left > 0 ? static_cast<std::int32_t>(left) : 0;
-    }
-  }
+  const int rc = sockets::WaitReadable(FHandle, AMSec < 0 ? -1 : AMSec);
+  if (rc < 0) TIdStack::RaiseSocketError(TIdStack::WSGetLastError());
+  return rc > 0;
 }
 
 void TIdSocketHandle::SetIOTimeouts(std::int32_t AMSec) {
   if (!FHandleAllocated) return;
-  timeval tv{};
-  if (AMSec > 0) {
-    tv.tv_sec = AMSec / 1000;
-    tv.tv_usec = (AMSec % 1000) * 1000;
-  }
-  setsockopt(FHandle, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  setsockopt(FHandle, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  sockets::SetIOTimeouts(FHandle, AMSec);
 }
 
 }  // namespace vto

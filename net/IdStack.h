@@ -14,21 +14,53 @@ namespace vto {
 
 enum TIdReuseSocket { rsOSDependent, rsTrue, rsFalse };
 
-// Socket error numbers used on every platform.
+// The socket error numbers of the stack's table, used on every platform (the
+// numbers Windows Sockets gives; other platforms' errors are mapped to them).
 namespace IdErr {
-constexpr std::int32_t WSAEINTR = 10004;
-constexpr std::int32_t WSAEBADF = 10009;
-constexpr std::int32_t WSAENOTSOCK = 10038;
-constexpr std::int32_t WSAEINVAL = 10022;
-constexpr std::int32_t WSAECONNABORTED = 10053;
-constexpr std::int32_t WSAECONNRESET = 10054;
-constexpr std::int32_t WSAESHUTDOWN = 10058;
-constexpr std::int32_t WSAETIMEDOUT = 10060;
-constexpr std::int32_t WSAECONNREFUSED = 10061;
-constexpr std::int32_t WSAHOST_NOT_FOUND = 11001;
-constexpr std::int32_t WSATRY_AGAIN = 11002;
-constexpr std::int32_t WSANO_RECOVERY = 11003;
-constexpr std::int32_t WSANO_DATA = 11004;
+constexpr std::int32_t OutOfMemory = 8;
+constexpr std::int32_t Interrupted = 10004;
+constexpr std::int32_t BadFile = 10009;
+constexpr std::int32_t AccessDenied = 10013;
+constexpr std::int32_t Fault = 10014;
+constexpr std::int32_t InvalidArgument = 10022;
+constexpr std::int32_t TooManyFiles = 10024;
+constexpr std::int32_t WouldBlock = 10035;
+constexpr std::int32_t InProgress = 10036;
+constexpr std::int32_t Already = 10037;
+constexpr std::int32_t NotASocket = 10038;
+constexpr std::int32_t DestinationRequired = 10039;
+constexpr std::int32_t MessageSize = 10040;
+constexpr std::int32_t ProtocolType = 10041;
+constexpr std::int32_t NoProtocolOption = 10042;
+constexpr std::int32_t ProtocolNotSupported = 10043;
+constexpr std::int32_t SocketTypeNotSupported = 10044;
+constexpr std::int32_t OperationNotSupported = 10045;
+constexpr std::int32_t ProtocolFamilyNotSupported = 10046;
+constexpr std::int32_t AddressFamilyNotSupported = 10047;
+constexpr std::int32_t AddressInUse = 10048;
+constexpr std::int32_t AddressNotAvailable = 10049;
+constexpr std::int32_t NetworkDown = 10050;
+constexpr std::int32_t NetworkUnreachable = 10051;
+constexpr std::int32_t NetworkReset = 10052;
+constexpr std::int32_t ConnectionAborted = 10053;
+constexpr std::int32_t ConnectionReset = 10054;
+constexpr std::int32_t NoBufferSpace = 10055;
+constexpr std::int32_t IsConnected = 10056;
+constexpr std::int32_t NotConnected = 10057;
+constexpr std::int32_t Shutdown = 10058;
+constexpr std::int32_t TooManyReferences = 10059;
+constexpr std::int32_t TimedOut = 10060;
+constexpr std::int32_t ConnectionRefused = 10061;
+constexpr std::int32_t Loop = 10062;
+constexpr std::int32_t NameTooLong = 10063;
+constexpr std::int32_t HostDown = 10064;
+constexpr std::int32_t HostUnreachable = 10065;
+constexpr std::int32_t NotEmpty = 10066;
+constexpr std::int32_t TypeNotFound = 10109;
+constexpr std::int32_t HostNotFound = 11001;
+constexpr std::int32_t TryAgain = 11002;
+constexpr std::int32_t NoRecovery = 11003;
+constexpr std::int32_t NoData = 11004;
 }  // namespace IdErr
 
 class TIdStack {
@@ -47,14 +79,11 @@ class TIdStack {
   // Dotted IPv4: four decimal pieces 0..255, blanks around a piece allowed.
   static bool IsIP(std::string_view AIP);
 
-  // The last socket error number of this thread (errno mapped to the numbers
-  // above), kept apart from errno so later calls cannot disturb it.
+  // The last socket error number of this thread (the platform's error mapped
+  // to the numbers above), kept apart from errno so later calls cannot
+  // disturb it.
   static std::int32_t WSGetLastError();
   static void WSSetLastError(std::int32_t AErr);
-  // Records errno as the last socket error and returns the mapped number.
-  static std::int32_t RecordErrno(int AErrno);
-  static std::int32_t ErrnoToSocketError(int AErrno);
-  static std::int32_t AddrInfoErrorToSocketError(int AResult);
 
   // "Socket Error # %d\r\n%s"; 10038 raises EIdNotASocket.
   [[noreturn]] static void RaiseSocketError(std::int32_t AErr);
@@ -95,7 +124,7 @@ class TIdSocketHandle {
   // Shuts down sending, closes, marks the handle invalid. Twice does nothing.
   void CloseSocket();
   bool HandleAllocated() const { return FHandleAllocated; }
-  int Handle() const { return FHandle; }
+  std::intptr_t Handle() const { return FHandle; }
   // Clears the addresses and the version (the handle must not be allocated).
   void Reset();
 
@@ -147,7 +176,7 @@ class TIdSocketHandle {
 
   std::uint16_t FClientPortMin = 0;
   std::uint16_t FClientPortMax = 0;
-  int FHandle = -1;
+  std::intptr_t FHandle = -1;
   bool FHandleAllocated = false;
   std::string FIP;
   std::uint16_t FPort = 0;

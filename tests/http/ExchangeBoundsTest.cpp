@@ -55,20 +55,20 @@ TEST(ExchangeBounds, ResponsesCutShort) {
   };
   const Case cases[] = {
       {"length, closed", length + "abc", 0, "abc", 0},
-      {"length, reset", length + half, IdErr::WSAECONNRESET, nullptr, IdErr::WSAECONNRESET},
+      {"length, reset", length + half, IdErr::ConnectionReset, nullptr, IdErr::ConnectionReset},
       {"chunked, closed", chunked + "5\r\nabcde\r\n8\r\nfg", 0, "abcdefg", 0},
-      {"chunked, reset in a chunk", chunked + "8\r\nfg", IdErr::WSAECONNRESET, nullptr,
-       IdErr::WSAECONNRESET},
-      {"chunked, reset at a size", chunked + "2\r\nab\r\n", IdErr::WSAECONNABORTED, nullptr,
-       IdErr::WSAECONNABORTED},
+      {"chunked, reset in a chunk", chunked + "8\r\nfg", IdErr::ConnectionReset, nullptr,
+       IdErr::ConnectionReset},
+      {"chunked, reset at a size", chunked + "2\r\nab\r\n", IdErr::ConnectionAborted, nullptr,
+       IdErr::ConnectionAborted},
       {"until close, closed", close + "whole", 0, "whole", 0},
-      {"until close, reset", close + "part", IdErr::WSAECONNRESET, nullptr, IdErr::WSAECONNRESET},
+      {"until close, reset", close + "part", IdErr::ConnectionReset, nullptr, IdErr::ConnectionReset},
       {"multipart, closed", multi + "data", 0, "--b\r\ndata", 0},
-      {"multipart, reset", multi + "data", IdErr::WSAECONNRESET, nullptr, IdErr::WSAECONNRESET},
+      {"multipart, reset", multi + "data", IdErr::ConnectionReset, nullptr, IdErr::ConnectionReset},
       {"headers, closed in a line", "HTTP/1.1 200 OK\r\nContent-Le", 0, nullptr, 0},
       {"headers, closed after a line", "HTTP/1.1 200 OK\r\nServer: x\r\n", 0, nullptr, 0},
-      {"headers, reset", "HTTP/1.1 200 OK\r\nServer: x\r\n", IdErr::WSAECONNRESET, nullptr,
-       IdErr::WSAECONNRESET},
+      {"headers, reset", "HTTP/1.1 200 OK\r\nServer: x\r\n", IdErr::ConnectionReset, nullptr,
+       IdErr::ConnectionReset},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

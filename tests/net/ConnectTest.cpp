@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "IdExceptions.h"
+#include "IdSocketApi.h"
 #include "IdTCPConnection.h"
 #include "LoopbackPort.h"
 #include "ScriptedServer.h"
@@ -101,28 +102,28 @@ TEST(Resolution, UnsupportedVersionRaises) {
 }
 
 TEST(Resolution, ResolverResultsMapToSocketNumbers) {
-  EXPECT_EQ(TIdStack::AddrInfoErrorToSocketError(EAI_NONAME), 11001);
-  EXPECT_EQ(TIdStack::AddrInfoErrorToSocketError(EAI_AGAIN), 11002);
-  EXPECT_EQ(TIdStack::AddrInfoErrorToSocketError(EAI_FAIL), 11003);
-  EXPECT_EQ(TIdStack::AddrInfoErrorToSocketError(EAI_NODATA), 11004);
-  EXPECT_EQ(TIdStack::AddrInfoErrorToSocketError(EAI_BADFLAGS), 10022);
-  EXPECT_EQ(TIdStack::AddrInfoErrorToSocketError(EAI_FAMILY), 10047);
-  EXPECT_EQ(TIdStack::AddrInfoErrorToSocketError(EAI_SOCKTYPE), 10044);
-  EXPECT_EQ(TIdStack::AddrInfoErrorToSocketError(EAI_SERVICE), 10109);
-  EXPECT_EQ(TIdStack::AddrInfoErrorToSocketError(EAI_MEMORY), 8);
+  EXPECT_EQ(sockets::MapResolverError(EAI_NONAME), 11001);
+  EXPECT_EQ(sockets::MapResolverError(EAI_AGAIN), 11002);
+  EXPECT_EQ(sockets::MapResolverError(EAI_FAIL), 11003);
+  EXPECT_EQ(sockets::MapResolverError(EAI_NODATA), 11004);
+  EXPECT_EQ(sockets::MapResolverError(EAI_BADFLAGS), 10022);
+  EXPECT_EQ(sockets::MapResolverError(EAI_FAMILY), 10047);
+  EXPECT_EQ(sockets::MapResolverError(EAI_SOCKTYPE), 10044);
+  EXPECT_EQ(sockets::MapResolverError(EAI_SERVICE), 10109);
+  EXPECT_EQ(sockets::MapResolverError(EAI_MEMORY), 8);
 }
 
 // ---------------------------------------------------------------- error texts
 
 TEST(SocketErrors, ErrnoMapsToTheTableRows) {
-  EXPECT_EQ(TIdStack::ErrnoToSocketError(ECONNREFUSED), 10061);
-  EXPECT_EQ(TIdStack::ErrnoToSocketError(ECONNRESET), 10054);
-  EXPECT_EQ(TIdStack::ErrnoToSocketError(ECONNABORTED), 10053);
-  EXPECT_EQ(TIdStack::ErrnoToSocketError(EPIPE), 10058);
-  EXPECT_EQ(TIdStack::ErrnoToSocketError(ETIMEDOUT), 10060);
-  EXPECT_EQ(TIdStack::ErrnoToSocketError(EAGAIN), 10060);
-  EXPECT_EQ(TIdStack::ErrnoToSocketError(EHOSTUNREACH), 10065);
-  EXPECT_EQ(TIdStack::ErrnoToSocketError(ENOTSOCK), 10038);
+  EXPECT_EQ(sockets::MapError(ECONNREFUSED), 10061);
+  EXPECT_EQ(sockets::MapError(ECONNRESET), 10054);
+  EXPECT_EQ(sockets::MapError(ECONNABORTED), 10053);
+  EXPECT_EQ(sockets::MapError(EPIPE), 10058);
+  EXPECT_EQ(sockets::MapError(ETIMEDOUT), 10060);
+  EXPECT_EQ(sockets::MapError(EAGAIN), 10060);
+  EXPECT_EQ(sockets::MapError(EHOSTUNREACH), 10065);
+  EXPECT_EQ(sockets::MapError(ENOTSOCK), 10038);
 }
 
 TEST(SocketErrors, MessageCarriesNumberAndText) {

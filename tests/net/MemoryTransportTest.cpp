@@ -94,12 +94,12 @@ TEST(HandlerDestination, PortThatIsNoNumberOrTooLargeIsNotTaken) {
 TEST(MemoryReads, ResetWithNothingBufferedRaisesTheSocketErrorAndCloses) {
   MemoryHandler io;
   io.Open();
-  io.reads = {{"", IdErr::WSAECONNRESET}};
+  io.reads = {{"", IdErr::ConnectionReset}};
   try {
     io.ReadLn();
     FAIL() << "no exception";
   } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.LastError(), IdErr::WSAECONNRESET);
+    EXPECT_EQ(e.LastError(), IdErr::ConnectionReset);
   }
   EXPECT_FALSE(io.Connected());
   EXPECT_TRUE(io.ClosedGracefully());
@@ -108,11 +108,11 @@ TEST(MemoryReads, ResetWithNothingBufferedRaisesTheSocketErrorAndCloses) {
 TEST(MemoryReads, ResetAfterDataKeepsTheBytesReadable) {
   MemoryHandler io;
   io.Open();
-  io.reads = {{"abc"}, {"", IdErr::WSAECONNRESET}};
+  io.reads = {{"abc"}, {"", IdErr::ConnectionReset}};
   TIdBytes bytes;
   io.ReadBytes(bytes, -1);
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "abc");
-  io.reads = {{"line\nrest"}, {"", IdErr::WSAECONNRESET}};
+  io.reads = {{"line\nrest"}, {"", IdErr::ConnectionReset}};
   io.Open();
   EXPECT_EQ(io.ReadLn(), "line");
   // A line cut by a reset is no line, and the reset is no orderly close.
@@ -120,21 +120,21 @@ TEST(MemoryReads, ResetAfterDataKeepsTheBytesReadable) {
     io.ReadLn();
     ADD_FAILURE() << "no error";
   } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.LastError(), IdErr::WSAECONNRESET);
+    EXPECT_EQ(e.LastError(), IdErr::ConnectionReset);
   }
-  EXPECT_EQ(io.LostByError(), IdErr::WSAECONNRESET);
+  EXPECT_EQ(io.LostByError(), IdErr::ConnectionReset);
   EXPECT_EQ(io.InputBuffer().Size(), 4);  // "rest" stays
 }
 
 TEST(MemoryReads, TransportTimeOutIsAReadTimeOut) {
   MemoryHandler io;
   io.Open();
-  io.reads = {{"part"}, {"", IdErr::WSAETIMEDOUT}};
+  io.reads = {{"part"}, {"", IdErr::TimedOut}};
   EXPECT_EQ(io.ReadLn("\n", 1000), "");
   EXPECT_TRUE(io.ReadLnTimedout());
   EXPECT_EQ(io.InputBuffer().Size(), 4);
   EXPECT_TRUE(io.Connected());
-  io.reads = {{"", IdErr::WSAETIMEDOUT}};
+  io.reads = {{"", IdErr::TimedOut}};
   TIdBytes bytes;
   EXPECT_THROW(io.ReadBytes(bytes, 10), EIdReadTimeout);
 }
@@ -146,7 +146,7 @@ TEST(MemoryReads, CheckForDataOnSourceNeverRaises) {
   io.reads = {{"x"}};
   EXPECT_TRUE(io.CheckForDataOnSource(0));
   EXPECT_EQ(io.InputBuffer().Size(), 1);
-  io.reads = {{"", IdErr::WSAECONNRESET}};
+  io.reads = {{"", IdErr::ConnectionReset}};
   EXPECT_FALSE(io.CheckForDataOnSource(0));
 }
 
@@ -171,7 +171,7 @@ TEST(MemoryReads, IntegersInNetworkOrder) {
 }
 
 TEST(MemoryStreams, UntilDisconnectEndsNormallyOnAResetOrAbort) {
-  for (std::int32_t error : {IdErr::WSAECONNRESET, IdErr::WSAECONNABORTED, IdErr::WSAESHUTDOWN}) {
+  for (std::int32_t error : {IdErr::ConnectionReset, IdErr::ConnectionAborted, IdErr::Shutdown}) {
     SCOPED_TRACE(error);
     MemoryHandler io;
     io.Open();
@@ -186,7 +186,7 @@ TEST(MemoryStreams, OtherErrorsAreRaisedWithTheBytesKept) {
   MemoryHandler io;
   io.Open();
   io.SetRecvBufferSize(4);
-  io.reads = {{"abcdef"}, {"", IdErr::WSAETIMEDOUT}};
+  io.reads = {{"abcdef"}, {"", IdErr::TimedOut}};
   TMemoryStream s;
   EXPECT_THROW(io.ReadStream(&s, -1, true), EIdReadTimeout);
   EXPECT_EQ(Text(s), "abcdef");
@@ -198,13 +198,13 @@ TEST(MemoryStreams, CountedReadEndingInAnErrorRaisesThatErrorAndKeepsTheBytes) {
   // never as an orderly close.
   MemoryHandler io;
   io.Open();
-  io.reads = {{"abc"}, {"", IdErr::WSAECONNREFUSED}};
+  io.reads = {{"abc"}, {"", IdErr::ConnectionRefused}};
   TMemoryStream s;
   try {
     io.ReadStream(&s, 10);
     ADD_FAILURE() << "no error";
   } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.LastError(), IdErr::WSAECONNREFUSED);
+    EXPECT_EQ(e.LastError(), IdErr::ConnectionRefused);
   }
   EXPECT_EQ(Text(s), "abc");
   io.Open();  // a new connection starts with no error
@@ -237,12 +237,12 @@ TEST(MemoryWrites, PartialSendsDeliverEveryByteInOrder) {
 TEST(MemoryWrites, RefusedSendClosesAndRaisesItsError) {
   MemoryHandler io;
   io.Open();
-  io.write_errors = {IdErr::WSAECONNRESET};
+  io.write_errors = {IdErr::ConnectionReset};
   try {
     io.Write("data");
     FAIL() << "no exception";
   } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.LastError(), IdErr::WSAECONNRESET);
+    EXPECT_EQ(e.LastError(), IdErr::ConnectionReset);
   }
   EXPECT_FALSE(io.Connected());
   EXPECT_THROW(io.Write("more"), EIdConnClosedGracefully);
@@ -251,7 +251,7 @@ TEST(MemoryWrites, RefusedSendClosesAndRaisesItsError) {
 TEST(MemoryWrites, TimedOutSendRaisesButKeepsTheConnection) {
   MemoryHandler io;
   io.Open();
-  io.write_errors = {IdErr::WSAETIMEDOUT};
+  io.write_errors = {IdErr::TimedOut};
   EXPECT_THROW(io.Write("data"), EIdSocketError);
   EXPECT_TRUE(io.Connected());
   io.Write("data");
@@ -321,7 +321,7 @@ TEST(MemoryWrites, BufferFlushesInPartsAndCloseFreesItEvenOnFailure) {
   EXPECT_EQ(io.sent, "0123");
   io.WriteBufferOpen();  // a second open empties the buffer
   io.Write("xy");
-  io.write_errors = {IdErr::WSAECONNRESET};
+  io.write_errors = {IdErr::ConnectionReset};
   EXPECT_THROW(io.WriteBufferClose(), EIdSocketError);
   EXPECT_FALSE(io.WriteBufferingActive());
   EXPECT_EQ(io.sent, "0123");

@@ -41,7 +41,7 @@ class MemoryHandler : public TIdIOHandler {
       reads = std::move(connections.front());
       connections.pop_front();
     } else if (refuse_unscripted_open) {
-      throw EIdSocketError(IdErr::WSAECONNREFUSED, "Socket Error # 10061");
+      throw EIdSocketError(IdErr::ConnectionRefused, "Socket Error # 10061");
     }
     ++opens;
     transport_closed_ = false;
