@@ -528,59 +528,54 @@ TIdAuthenticationClass SchemeOfChallenges(const TIdHeaderList& AChallenges) {
 
 }  // namespace
 
-bool TIdCustomHTTP::PrepareAuthorization(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse) {
-  ++FAuthRetries;
-  if (ARequest.Authentication() == nullptr) {
-    TIdAuthenticationClass cls = SchemeOfChallenges(AResponse.WWWAuthenticate());
-    if (OnSelectAuthorization) OnSelectAuthorization(cls, AResponse.WWWAuthenticate());
+namespace {
+
+// The way of both authentications, the server's and the proxy's: the holder's
+// authentication object, made for the first challenge whose scheme is known
+// (the program may choose another class), then its step decision on the
+// challenges; asking the program needs a handler that answers.
+template <class Holder>
+bool PrepareFor(Holder& AHolder, const TIdHeaderList& AChallenges, const std::string& AUsername,
+                const std::string& APassword,
+                const std::function<void(TIdAuthenticationClass&, const TIdHeaderList&)>& AOnSelect,
+                const std::function<bool(TIdAuthentication&)>& AOnAuthorization) {
+  if (AHolder.Authentication() == nullptr) {
+    TIdAuthenticationClass cls = SchemeOfChallenges(AChallenges);
+    if (AOnSelect) AOnSelect(cls, AChallenges);
     if (cls == nullptr) return false;
     std::unique_ptr<TIdAuthentication> auth = cls();
     if (!auth) return false;
-    auth->SetUsername(ARequest.Username());
-    auth->SetPassword(ARequest.Password());
-    ARequest.SetAuthentication(std::move(auth));
+    auth->SetUsername(AUsername);
+    auth->SetPassword(APassword);
+    AHolder.SetAuthentication(std::move(auth));
   }
-  TIdAuthentication& auth = *ARequest.Authentication();
-  if (!OnAuthorization && TrimView(auth.Password()).empty()) return false;
-  // The object's step decision on the challenges; asking the program needs a
-  // handler that answers.
-  auth.AuthParams().Assign(AResponse.WWWAuthenticate());
+  TIdAuthentication& auth = *AHolder.Authentication();
+  if (!AOnAuthorization && TrimView(auth.Password()).empty()) return false;
+  auth.AuthParams().Assign(AChallenges);
   switch (auth.Next()) {
     case wnDoRequest:
       return true;
     case wnAskTheProgram:
-      return OnAuthorization && OnAuthorization(auth);
+      return AOnAuthorization && AOnAuthorization(auth);
     case wnFail:
     default:
       return false;
   }
 }
 
+}  // namespace
+
+bool TIdCustomHTTP::PrepareAuthorization(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse) {
+  ++FAuthRetries;
+  return PrepareFor(ARequest, AResponse.WWWAuthenticate(), ARequest.Username(),
+                    ARequest.Password(), OnSelectAuthorization, OnAuthorization);
+}
+
 bool TIdCustomHTTP::PrepareProxyAuthorization(TIdHTTPRequest&, TIdHTTPResponse& AResponse) {
   ++FAuthProxyRetries;
   TIdProxyConnectionInfo& proxy = *FProxyParameters;
-  if (proxy.Authentication() == nullptr) {
-    TIdAuthenticationClass cls = SchemeOfChallenges(AResponse.ProxyAuthenticate());
-    if (OnSelectProxyAuthorization) OnSelectProxyAuthorization(cls, AResponse.ProxyAuthenticate());
-    if (cls == nullptr) return false;
-    std::unique_ptr<TIdAuthentication> auth = cls();
-    if (!auth) return false;
-    auth->SetUsername(proxy.ProxyUsername());
-    auth->SetPassword(proxy.ProxyPassword());
-    proxy.SetAuthentication(std::move(auth));
-  }
-  TIdAuthentication& auth = *proxy.Authentication();
-  if (!OnProxyAuthorization && TrimView(auth.Password()).empty()) return false;
-  auth.AuthParams().Assign(AResponse.ProxyAuthenticate());
-  switch (auth.Next()) {
-    case wnDoRequest:
-      return true;
-    case wnAskTheProgram:
-      return OnProxyAuthorization && OnProxyAuthorization(auth);
-    case wnFail:
-    default:
-      return false;
-  }
+  return PrepareFor(proxy, AResponse.ProxyAuthenticate(), proxy.ProxyUsername(),
+                    proxy.ProxyPassword(), OnSelectProxyAuthorization, OnProxyAuthorization);
 }
 
 void TIdCustomHTTP::StoreResponseCookies(TIdHTTPRequest&, TIdHTTPResponse& AResponse) {

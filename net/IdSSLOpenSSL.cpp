@@ -257,6 +257,23 @@ int ProtocolVersionOf(TIdSSLVersion v) {
   }
 }
 
+// What a failed SSL_read or SSL_write of a blocking socket leaves to do: the
+// call once more (the session had to read or write for itself first), the
+// peer's close notification, or a failure for the caller.
+enum class CallOutcome { Again, Closed, Failed };
+
+CallOutcome AfterFailedCall(const SSL* ssl, int result) {
+  switch (ossl::SSL_get_error(ssl, result)) {
+    case SSL_ERROR_WANT_READ:
+    case SSL_ERROR_WANT_WRITE:
+      return CallOutcome::Again;
+    case SSL_ERROR_ZERO_RETURN:
+      return CallOutcome::Closed;
+    default:
+      return CallOutcome::Failed;
+  }
+}
+
 bool IsAddressLiteral(const std::string& AHost) {
   return TIdStack::IsIP(AHost) || IsValidIPv6(AHost);
 }
@@ -596,13 +613,12 @@ std::int32_t TIdSSLSocket::Recv(std::uint8_t* ABuffer, std::int32_t ALength) {
     TIdStack::WSSetLastError(0);
     int n = ossl::SSL_read(FSSL, ABuffer, ALength);
     if (n > 0) return n;
-    switch (ossl::SSL_get_error(FSSL, n)) {
-      case SSL_ERROR_WANT_READ:
-      case SSL_ERROR_WANT_WRITE:
+    switch (AfterFailedCall(FSSL, n)) {
+      case CallOutcome::Again:
         continue;
-      case SSL_ERROR_ZERO_RETURN:
+      case CallOutcome::Closed:
         return 0;
-      default:
+      case CallOutcome::Failed:
         return n;
     }
   }
@@ -661,13 +677,12 @@ std::int32_t TIdSSLSocket::Send(const TIdBytes& ABuffer, std::int32_t AOffset,
       if (ALength < 1) return total;
       continue;
     }
-    switch (ossl::SSL_get_error(FSSL, n)) {
-      case SSL_ERROR_WANT_READ:
-      case SSL_ERROR_WANT_WRITE:
-        continue;
-      case SSL_ERROR_ZERO_RETURN:
+    switch (AfterFailedCall(FSSL, n)) {
+      case CallOutcome::Again:
+        continue;  // the same bytes once more
+      case CallOutcome::Closed:
         return 0;
-      default:
+      case CallOutcome::Failed:
         return n;
     }
   }

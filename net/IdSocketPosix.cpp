@@ -32,6 +32,16 @@ bool WouldBlock(int AErr) {
   return AErr == EAGAIN || AErr == EWOULDBLOCK;
 }
 
+// A call made again for as long as a signal interrupts it.
+template <class Call>
+auto Uninterrupted(Call ACall) {
+  decltype(ACall()) rc;
+  do {
+    rc = ACall();
+  } while (rc < 0 && errno == EINTR);
+  return rc;
+}
+
 // A poll for the events, the time (below 0: none) kept across interruptions:
 // 1 ready, 0 timed out, -1 failed (recorded).
 int PollFor(Handle ASocket, short AEvents, std::int32_t AMSec) {
@@ -227,10 +237,7 @@ int PeerAddress(Handle ASocket, sockaddr_storage& AAddress) {
 }
 
 int Connect(Handle ASocket, const sockaddr* AAddress, socklen_t ALength) {
-  int rc;
-  do {
-    rc = ::connect(Fd(ASocket), AAddress, ALength);
-  } while (rc != 0 && errno == EINTR);
+  const int rc = Uninterrupted([&] { return ::connect(Fd(ASocket), AAddress, ALength); });
   return rc == 0 ? 0 : Failed();
 }
 
@@ -263,10 +270,10 @@ int ConnectFinish(Handle ASocket, bool AEnded) {
 std::int32_t Receive(Handle ASocket, void* ABuffer, std::int32_t ALength, bool ANoWait,
                      bool& AWouldBlock) {
   AWouldBlock = false;
-  ssize_t n;
-  do {
-    n = ::recv(Fd(ASocket), ABuffer, static_cast<std::size_t>(ALength), ANoWait ? MSG_DONTWAIT : 0);
-  } while (n < 0 && errno == EINTR);
+  const ssize_t n = Uninterrupted([&] {
+    return ::recv(Fd(ASocket), ABuffer, static_cast<std::size_t>(ALength),
+                  ANoWait ? MSG_DONTWAIT : 0);
+  });
   if (n >= 0) return static_cast<std::int32_t>(n);
   if (ANoWait && WouldBlock(errno)) {
     AWouldBlock = true;
@@ -278,11 +285,9 @@ std::int32_t Receive(Handle ASocket, void* ABuffer, std::int32_t ALength, bool A
 std::int32_t Send(Handle ASocket, const void* ABuffer, std::int32_t ALength, bool ANoWait,
                   bool& AWouldBlock) {
   AWouldBlock = false;
-  ssize_t n;
   const int flags = MSG_NOSIGNAL | (ANoWait ? MSG_DONTWAIT : 0);
-  do {
-    n = ::send(Fd(ASocket), ABuffer, static_cast<std::size_t>(ALength), flags);
-  } while (n < 0 && errno == EINTR);
+  const ssize_t n = Uninterrupted(
+      [&] { return ::send(Fd(ASocket), ABuffer, static_cast<std::size_t>(ALength), flags); });
   if (n >= 0) return static_cast<std::int32_t>(n);
   if (ANoWait && WouldBlock(errno)) {
     AWouldBlock = true;
