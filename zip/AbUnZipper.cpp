@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -40,6 +41,42 @@ bool ForceFolders(const std::string& path) {
   const auto slash = path.find_last_of('/');
   if (slash != std::string::npos && slash > 0 && !ForceFolders(path.substr(0, slash))) return false;
   return ::mkdir(path.c_str(), 0777) == 0 || (errno == EEXIST && IsFolder(path));
+}
+
+// The process's file mode creation mask. Read where the system shows it, so that
+// it is never changed, not even for a moment; else set and put back.
+mode_t ProcessUmask() {
+  if (FILE* f = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned value = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, f) != nullptr)
+      found = std::sscanf(line, "Umask: %o", &value) == 1;
+    std::fclose(f);
+    if (found) return static_cast<mode_t>(value & 0777);
+  }
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}
+
+// The permissions of a file extracted for an item. A Unix mode from the archive
+// keeps its read-only and execute bits, but never writes for group or others,
+// never a set-id or sticky bit, and a link entry (written as a plain file) gets
+// the mode of a new file. Other entries get the mode of a new file, without
+// write permission when they carry the read-only attribute. Everything goes
+// through the umask, and the owner can always read what was extracted.
+mode_t ExtractedMode(const TAbZipItem& item, mode_t mask) {
+  const std::uint32_t ea = item.ExternalFileAttributes();
+  mode_t mode = 0666;
+  if ((item.HostOS() == kHostUnix || ea > 0x1FFFF) && (ea >> 16) != 0) {
+    const auto stored = static_cast<mode_t>(ea >> 16);
+    if ((stored & S_IFMT) != S_IFLNK) mode = stored & 0777;
+    mode &= ~static_cast<mode_t>(S_IWGRP | S_IWOTH);
+  } else if ((ea & kAttrReadOnly) != 0) {
+    mode &= ~static_cast<mode_t>(0222);
+  }
+  return (mode & ~mask) | S_IRUSR;
 }
 
 std::string UpperExtension(const std::string& path) {
@@ -406,7 +443,8 @@ class OutputFile {
       if (S_ISDIR(st.st_mode)) Fail(EISDIR);
       if (::unlink(path.c_str()) != 0) Fail(errno);
     }
-    FHandle = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    // The owner's alone while it is written; Finish gives it its mode.
+    FHandle = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (FHandle < 0) Fail(errno);
   }
   ~OutputFile() {
@@ -440,14 +478,7 @@ class OutputFile {
       times[0].tv_nsec = times[1].tv_nsec = 0;
       ::futimens(FHandle, times);
     }
-    const std::uint32_t ea = item.ExternalFileAttributes();
-    if ((item.HostOS() == kHostUnix || ea > 0x1FFFF) && (ea >> 16) != 0) {
-      // Permission bits only: never set-user-id, set-group-id or sticky.
-      ::fchmod(FHandle, static_cast<mode_t>((ea >> 16) & 0777));
-    } else if ((ea & kAttrReadOnly) != 0) {
-      struct stat st;
-      if (::fstat(FHandle, &st) == 0) ::fchmod(FHandle, st.st_mode & 0555);
-    }
+    ::fchmod(FHandle, ExtractedMode(item, ProcessUmask()));
     const int handle = FHandle;
     FHandle = -1;
     if (::close(handle) != 0) {
@@ -474,10 +505,11 @@ struct InflateGuard {
 
 std::string TAbZipArchive::RelativeItemPath(const TAbZipItem& Item) const {
   const bool restore = FExtractOptions.Contains(eoRestorePath);
-  if (Item.IsDirectory()) {
-    if (!restore || !FExtractOptions.Contains(eoCreateDirs)) return {};
-    return SafeRelativePath(Item.FileName());
-  }
+  const bool folder = Item.IsDirectory();
+  if (folder && (!restore || !FExtractOptions.Contains(eoCreateDirs))) return {};
+  // A NUL anywhere, in a folder part too, ends the name early on the way to a file.
+  if (Item.FileName().find('\0') != std::string::npos) throw EAbBadFileName(Item.FileName());
+  if (folder) return SafeRelativePath(Item.FileName());
   std::string relative;
   if (restore) {
     relative = SafeRelativePath(Item.FileName());
@@ -485,8 +517,7 @@ std::string TAbZipArchive::RelativeItemPath(const TAbZipItem& Item) const {
     const auto pos = Item.FileName().find_last_of("/\\:");
     relative = pos == std::string::npos ? Item.FileName() : Item.FileName().substr(pos + 1);
   }
-  if (relative.empty() || relative == "." || relative == ".." ||
-      relative.find('\0') != std::string::npos) {
+  if (relative.empty() || relative == "." || relative == "..") {
     throw EAbBadFileName(Item.FileName());
   }
   return relative;

@@ -4,8 +4,9 @@
 // entries as TAbZipItem objects and extracts them. Entries are always written inside
 // the base folder: with eoRestorePath off only the last part of the stored name is
 // used, with it on every "..", "." and drive part of the stored path is dropped.
-// Entries are written as plain files (never links), with the entry's date and, for
-// Unix entries, the permission bits of the stored mode (never set-id bits).
+// Entries are written as plain files (never links), with the entry's date and a mode
+// that goes through the umask: for Unix entries the stored permission bits without
+// set-id bits and without write for group or others, always readable by the owner.
 #pragma once
 
 #include <cstdint>
