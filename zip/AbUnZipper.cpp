@@ -92,7 +92,8 @@ std::string UpperExtension(const std::string& path) {
 class ZipInputFile {
  public:
   explicit ZipInputFile(const std::string& path) {
-    FHandle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Never waiting at a FIFO: anything but a regular file is refused right below.
+    FHandle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (FHandle < 0) throw EFOpenError("Cannot open file \"" + path + "\": " + ErrnoText(errno));
     struct stat st;
     if (::fstat(FHandle, &st) != 0 || !S_ISREG(st.st_mode)) {
