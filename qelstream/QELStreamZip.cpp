@@ -111,6 +111,9 @@ void TQELMemoryStream::Unzip(std::string& afilename, std::string& acomment, TDat
     // file name, damaged data) is passed over and the next one follows.
     std::string first_path;
     bool first_written = false;
+    // The first entry's bytes as they go into its file: the same bytes a read
+    // of that file would give (no one else can reach it), without reading it.
+    TQELMemoryStream first_bytes;
     for (int i = 0; i < archive.Count(); ++i) {
       TAbZipItem& item = archive.Items(i);
       if (!MatchesFileMask(item.FileName(), "*.*")) continue;
@@ -121,8 +124,8 @@ void TQELMemoryStream::Unzip(std::string& afilename, std::string& acomment, TDat
         } else if (target.empty() || target == first_path) {
           continue;  // a later entry never replaces the first one's file
         }
-        archive.ExtractItem(item);
-        // Only the first entry is read back; the others need no room meanwhile.
+        archive.ExtractItem(item, i == 0 ? &first_bytes : nullptr);
+        // Only the first entry is kept; the others need no room meanwhile.
         if (i == 0)
           first_written = true;
         else
@@ -133,14 +136,15 @@ void TQELMemoryStream::Unzip(std::string& afilename, std::string& acomment, TDat
     }
     TAbZipItem& first = unzipper.Items(0);
     const std::string& stored = first.FileName();
-    // Only the file this call wrote for the first entry is read back: never one
-    // a name leads elsewhere to.
+    // Only the file this call wrote for the first entry, under its own name, is
+    // the content: never one a name leads elsewhere to.
     if (!first_written ||
         stored.find_first_of(std::string_view("/\\:\0", 4)) != std::string::npos || stored == "." ||
         stored == ".." || first.IsDirectory()) {
       throw EAbBadFileName(stored);
     }
-    LoadFromFile(folder.Path() + "/" + stored);
+    first_bytes.SetCapacity(static_cast<std::int32_t>(first_bytes.Size()));
+    TakeContentOf(first_bytes);
     afilename = stored;  // the name as it was extracted (UTF-8 like every file name)
     acomment = TextToAnsi(first.FileComment());
     aDate = first.LastModTimeAsDateTime();

@@ -338,7 +338,9 @@ TFileStream::TFileStream(const std::string& FileName, std::uint16_t Mode) : FFil
   int flags = O_CLOEXEC;
   const bool create = (Mode & fmCreate) == fmCreate;
   if (create) {
-    flags |= O_RDWR | O_CREAT | O_TRUNC;
+    // Emptied below only when it holds something: truncating an empty file (a
+    // temporary name just made) makes the file system write it out on close.
+    flags |= O_RDWR | O_CREAT;
   } else {
     // Never waiting at a FIFO for the other side: a read finds no regular file
     // below, a write finds no reader at once.
@@ -368,6 +370,12 @@ TFileStream::TFileStream(const std::string& FileName, std::uint16_t Mode) : FFil
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
     throw EFOpenError("Cannot open file \"" + FileName + "\": " + ErrnoText(EISDIR));
+  }
+  if (create && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+      ::ftruncate(fd, 0) != 0) {
+    const int err = errno;
+    ::close(fd);
+    throw EFCreateError("Cannot create file \"" + FileName + "\": " + ErrnoText(err));
   }
   if (!create) {
     // A FIFO, a device or a socket has no size to read up to: only regular files

@@ -553,7 +553,7 @@ void TAbZipArchive::PrepareFolders(const std::string& RelativeFolder) const {
   }
 }
 
-void TAbZipArchive::ExtractItem(TAbZipItem& Item) {
+void TAbZipArchive::ExtractItem(TAbZipItem& Item, TStream* Copy) {
   const std::string relative = RelativeItemPath(Item);
   if (relative.empty()) return;  // a folder entry
   if (Item.IsDirectory()) {
@@ -562,10 +562,44 @@ void TAbZipArchive::ExtractItem(TAbZipItem& Item) {
   }
   const auto slash = relative.find_last_of('/');
   PrepareFolders(slash == std::string::npos ? std::string() : relative.substr(0, slash));
-  ExtractItemTo(Item, JoinPath(FBaseDirectory, relative));
+  ExtractItemTo(Item, JoinPath(FBaseDirectory, relative), Copy);
 }
 
-void TAbZipArchive::ExtractItemTo(TAbZipItem& Item, const std::string& Path) {
+namespace {
+
+// Where an item's bytes go: its file, and a copy where one is asked for. They are
+// produced straight into the copy's own memory where it has room for them, else
+// into a buffer of this.
+class ItemBytes {
+ public:
+  ItemBytes(OutputFile& File, TStream* Copy) : FFile(File), FCopy(Copy) {}
+  unsigned char* Room(std::size_t Count) {
+    FInCopy = FCopy != nullptr ? FCopy->WriteRoom(static_cast<std::int32_t>(Count)) : nullptr;
+    if (FInCopy != nullptr) return reinterpret_cast<unsigned char*>(FInCopy);
+    FBuffer.resize(Count);
+    return FBuffer.data();
+  }
+  // The first Count bytes of the last room are the item's next bytes.
+  void Commit(std::size_t Count) {
+    const unsigned char* data =
+        FInCopy != nullptr ? reinterpret_cast<unsigned char*>(FInCopy) : FBuffer.data();
+    FFile.Write(data, Count);
+    if (FInCopy != nullptr)
+      FCopy->CommitWrite(static_cast<std::int32_t>(Count));
+    else if (FCopy != nullptr)
+      FCopy->WriteBuffer(data, static_cast<std::int32_t>(Count));
+  }
+
+ private:
+  OutputFile& FFile;
+  TStream* FCopy;
+  char* FInCopy = nullptr;
+  std::vector<unsigned char> FBuffer;
+};
+
+}  // namespace
+
+void TAbZipArchive::ExtractItemTo(TAbZipItem& Item, const std::string& Path, TStream* Copy) {
   if ((Item.VersionNeededToExtract() & 0xFF) >= 64) throw EAbZipVersion();
   if (Item.DiskNumberStart() != FDiskNumber) throw EAbZipInvalid();  // on another disk
   const ZipInputFile& file = *FFile;
@@ -578,26 +612,27 @@ void TAbZipArchive::ExtractItemTo(TAbZipItem& Item, const std::string& Path) {
   if (Item.IsEncrypted()) throw EAbZipInvalidPassword();
 
   OutputFile out(Path);
+  ItemBytes bytes(out, Copy);
   const std::uint64_t usz = Item.UncompressedSize();
   std::uint64_t csz = Item.CompressedSize();
   std::uint32_t crc = 0;
   if (usz > 0) {
-    std::vector<unsigned char> in(kIoChunk);
     switch (Item.CompressionMethod() & 0x7F) {
       case 0: {
         if (usz > csz) throw EReadError();  // the stored data holds fewer bytes
         for (std::uint64_t left = usz; left > 0;) {
-          const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, in.size()));
-          file.ReadExactAt(data_pos, in.data(), n);
-          crc = ZipCrc32(crc, in.data(), n);
-          out.Write(in.data(), n);
+          const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kIoChunk));
+          unsigned char* room = bytes.Room(n);
+          file.ReadExactAt(data_pos, room, n);
+          crc = ZipCrc32(crc, room, n);
+          bytes.Commit(n);
           data_pos += n;
           left -= n;
         }
         break;
       }
       case 8: {
-        std::vector<unsigned char> buf(kIoChunk);
+        std::vector<unsigned char> in(kIoChunk);
         z_stream zs{};
         int ret = inflateInit2(&zs, -MAX_WBITS);
         if (ret != Z_OK) throw EZDecompressionError(ret, zError(ret));
@@ -612,19 +647,20 @@ void TAbZipArchive::ExtractItemTo(TAbZipItem& Item, const std::string& Path) {
             zs.next_in = in.data();
             zs.avail_in = static_cast<uInt>(n);
           }
-          zs.next_out = buf.data();
-          zs.avail_out = static_cast<uInt>(buf.size());
+          unsigned char* room = bytes.Room(kIoChunk);
+          zs.next_out = room;
+          zs.avail_out = static_cast<uInt>(kIoChunk);
           ret = inflate(&zs, Z_NO_FLUSH);
           if (ret == Z_NEED_DICT || ret == Z_DATA_ERROR || ret == Z_MEM_ERROR ||
               ret == Z_STREAM_ERROR) {
             if (ret == Z_NEED_DICT) ret = Z_DATA_ERROR;  // raw data never asks for one
             throw EZDecompressionError(ret, zs.msg != nullptr ? zs.msg : zError(ret));
           }
-          const std::size_t produced = buf.size() - zs.avail_out;
+          const std::size_t produced = kIoChunk - zs.avail_out;
           if (produced > usz - produced_total) throw EAbZipSizeMismatch();
           produced_total += produced;
-          crc = ZipCrc32(crc, buf.data(), produced);
-          out.Write(buf.data(), produced);
+          crc = ZipCrc32(crc, room, produced);
+          bytes.Commit(produced);
           if (ret == Z_BUF_ERROR ||
               (ret == Z_OK && produced == 0 && zs.avail_in == 0 && csz == 0)) {
             throw EZDecompressionError(Z_BUF_ERROR, zError(Z_BUF_ERROR));  // data cut short

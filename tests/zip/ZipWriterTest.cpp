@@ -199,16 +199,23 @@ TEST(ZipWriter, AbcUnderTheNameZip) {
 }
 
 TEST(ZipWriter, DeflateDataIsZlibDefaultLevelWithoutWrapper) {
-  std::string text;
-  for (int i = 0; i < 5000; ++i) text += "line " + std::to_string(i * 7919 % 1000) + " of text\n";
-  uLongf size = compressBound(static_cast<uLong>(text.size()));
-  std::string z(size, '\0');
-  ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(z.data()), &size,
-                      reinterpret_cast<const Bytef*>(text.data()), static_cast<uLong>(text.size()),
-                      Z_DEFAULT_COMPRESSION),
-            Z_OK);
-  z.resize(size);
-  EXPECT_EQ(DeflateRaw(text), z.substr(2, z.size() - 6));
+  // Small and larger than the pieces the writer hands zlib at a time.
+  for (int lines : {5000, 150000}) {
+    std::string text;
+    for (int i = 0; i < lines; ++i)
+      text += "line " + std::to_string(i * 7919 % 1000) + " of text\n";
+    uLongf size = compressBound(static_cast<uLong>(text.size()));
+    std::string z(size, '\0');
+    ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(z.data()), &size,
+                        reinterpret_cast<const Bytef*>(text.data()),
+                        static_cast<uLong>(text.size()), Z_DEFAULT_COMPRESSION),
+              Z_OK);
+    z.resize(size);
+    const std::string raw = z.substr(2, z.size() - 6);
+    EXPECT_EQ(DeflateRaw(text), raw);
+    const std::string a = PackOne("n", text, EncodeDate(2020, 1, 2));
+    EXPECT_EQ(a.substr(31, GetLE32(U(a, 18))), raw) << lines;
+  }
 }
 
 TEST(ZipWriter, EmptyDataIsStored) {
