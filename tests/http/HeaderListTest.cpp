@@ -245,6 +245,9 @@ TEST(HeaderRobustness, LongValuesFoldAndUnfoldInLinearTime) {
   l.SetValues("X", value);
   EXPECT_GT(l.Count(), 2000);
   EXPECT_EQ(l.Values("X"), value.substr(0, value.size() - 1));
+  // A long run of blanks has no break after the text before it.
+  EXPECT_EQ(FoldHeaderLine("X: abc" + std::string(40000, ' ') + "d", 78),
+            (Lines{"X: abc", std::string(39928, ' ') + "d"}));
   // A value of one word per continuation line, as a hostile peer might send.
   TIdHeaderList h(QuoteHTTP);
   h.Add("X-Long:");
