@@ -613,7 +613,7 @@ class HtmlScanner {
       }
       line += " " + Text(value);
     }
-    if (!TrimView(headerName).empty()) result_.Lines.push_back(std::move(line));
+    result_.Lines.push_back(std::move(line));
     return closed;
   }
 
@@ -667,8 +667,14 @@ void TIdHTTPResponse::ProcessMetaHTTPEquiv() {
   if (!scan.CharSet.empty()) meta.SetCharSet(scan.CharSet);
   if (!scan.Lines.empty()) {
     const TIdHeaderList& lines = meta.RawHeaders();
-    for (std::int32_t i = 0; i < lines.Count(); ++i)
-      FRawHeaders.SetValues(lines.Names(i), lines.ValueFromIndex(i));
+    for (std::int32_t i = 0; i < lines.Count(); ++i) {
+      // A header without a name is no header of the response: written there it
+      // would take the place of the first line without a colon (another
+      // header's continuation), or become one itself.
+      const std::string name = lines.Names(i);
+      if (TrimView(name).empty() || IsBlank(name[0])) continue;
+      FRawHeaders.SetValues(name, lines.ValueFromIndex(i));
+    }
     ParseHeaders();
   }
   if (!meta.CharSet().empty()) FCharSet = meta.CharSet();

@@ -263,7 +263,8 @@ std::string TIdHeaderList::Names(std::int32_t AIndex) const {
 
 std::int32_t TIdHeaderList::IndexOfName(std::string_view AName) const {
   // A line's name is its text before the first separator, so a match has the
-  // separator right after AName's length (and none before it).
+  // separator right after AName's length (and none before it). A line without a
+  // separator has the empty name.
   const std::string_view sep = NameEnd();
   if (AName.find(sep) != npos) return -1;
   const std::size_t n = AName.size();
@@ -272,6 +273,7 @@ std::int32_t TIdHeaderList::IndexOfName(std::string_view AName) const {
     if (line.size() >= n + sep.size() && line.compare(n, sep.size(), sep) == 0 &&
         SameName(line.substr(0, n), AName))
       return static_cast<std::int32_t>(i);
+    if (n == 0 && line.find(sep) == npos) return static_cast<std::int32_t>(i);
   }
   return -1;
 }
@@ -356,7 +358,7 @@ void TIdHeaderList::Extract(std::string_view AName, std::vector<std::string>* AD
   if (ADest == nullptr) return;
   std::size_t i = 0;
   while (i < FLines.size()) {
-    if (SameName(NameOf(FLines[i]), AName) && FLines[i].find(NameEnd()) != npos) {
+    if (SameName(NameOf(FLines[i]), AName)) {
       std::size_t next;
       ADest->push_back(ValueAt(i, next));
       i = next;
