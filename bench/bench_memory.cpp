@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "DateTime.h"
+#include "Desktop.h"
 #include "IdHTTP.h"
 #include "MemoryIOHandler.h"
 #include "QELStream.h"
@@ -43,6 +44,13 @@ std::int64_t StatusBytes(const char* field) {
 
 void ResetPeak() {
   std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// The file Save and Load use, in the temporary folder.
+std::string ScratchFile() {
+  static const std::string name =
+      vto::GetTempFolder() + "bench_memory-" + std::to_string(::getpid()) + ".tmp";
+  return name;
 }
 
 // Where an operation's figure starts when it makes more of its input itself
@@ -134,14 +142,14 @@ std::vector<Operation> Operations() {
          s.Compress();
        },
        [](TQELMemoryStream& s) { s.Uncompress(); }},
-      {"Save", document, [](TQELMemoryStream& s) { s.Save("bench_memory.tmp"); }},
+      {"Save", document, [](TQELMemoryStream& s) { s.Save(ScratchFile()); }},
       {"Load",
        [](TQELMemoryStream& s, std::int64_t size) {
          FillDocument(s, size);
-         s.Save("bench_memory.tmp");
+         s.Save(ScratchFile());
          s.Clear();  // the file is the input
        },
-       [](TQELMemoryStream& s) { s.Load("bench_memory.tmp"); }},
+       [](TQELMemoryStream& s) { s.Load(ScratchFile()); }},
       {"Zip", document,
        [](TQELMemoryStream& s) { s.Zip("document.pcl", "", vto::EncodeDate(2024, 5, 6)); }},
       {"Unzip",
@@ -228,6 +236,7 @@ std::int64_t FarWrite(bool write) {
 int main(int argc, char** argv) {
   std::int64_t size = 64 * kMiB;
   std::string only;
+  (void)ScratchFile();  // named once, before the children
   for (int i = 1; i < argc; ++i) {
     if (std::strncmp(argv[i], "--size=", 7) == 0) size = std::atoll(argv[i] + 7);
     if (std::strncmp(argv[i], "--only=", 7) == 0) only = argv[i] + 7;
@@ -256,7 +265,7 @@ int main(int argc, char** argv) {
                 static_cast<double>(r.result) / kMiB, static_cast<double>(r.peak) / kMiB, ratio,
                 bound, ratio > bound ? "  OVER" : "");
   }
-  std::remove("bench_memory.tmp");
+  std::remove(ScratchFile().c_str());
   if (only.empty()) {
     const double setsize = static_cast<double>(FarWrite(false)) / kMiB;
     const double far = static_cast<double>(FarWrite(true)) / kMiB;
