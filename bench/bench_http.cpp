@@ -1,7 +1,10 @@
 // Speed of the text side of the HTTP client: reading RFC 1123 dates, and taking
 // in a typical response header block (RawHeaders + ParseHeaders). Each has a
 // baseline in the same run: the C library's strptime + timegm for the dates, and a
-// plain split of the block into lines at their colons for the headers.
+// plain split of the block into lines at their colons for the headers. Folding of
+// a long value in a QuoteRFC822 list: a run of blanks against ordinary words of
+// the same length, each at four lengths, with the growth Google Benchmark fits
+// (it reports O(N) for a linear one).
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -11,6 +14,7 @@
 
 #include "IdGlobalProtocols.h"
 #include "IdHTTPHeaderInfo.h"
+#include "IdHeaderList.h"
 
 namespace {
 
@@ -108,5 +112,29 @@ void BM_Baseline_SplitLinesAtColons(benchmark::State& state) {
 BENCHMARK(BM_Baseline_SplitLinesAtColons);
 
 }  // namespace
+
+// "Subject: " + the value, as SetValues folds it at 78 columns.
+void FoldValue(benchmark::State& state, char filler) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  std::string value = "start";
+  while (value.size() < n) value += filler == ' ' ? std::string(1, ' ') : std::string("word ");
+  value += "end";
+  for (auto _ : state) {
+    vto::TIdHeaderList l(vto::QuoteRFC822);
+    l.SetValues("Subject", value);
+    benchmark::DoNotOptimize(l.Count());
+  }
+  state.SetComplexityN(state.range(0));
+}
+
+void BM_FoldRunOfBlanks(benchmark::State& state) {
+  FoldValue(state, ' ');
+}
+BENCHMARK(BM_FoldRunOfBlanks)->RangeMultiplier(2)->Range(16 << 10, 128 << 10)->Complexity();
+
+void BM_Baseline_FoldWords(benchmark::State& state) {
+  FoldValue(state, 'w');
+}
+BENCHMARK(BM_Baseline_FoldWords)->RangeMultiplier(2)->Range(16 << 10, 128 << 10)->Complexity();
 
 BENCHMARK_MAIN();

@@ -128,26 +128,26 @@ std::int64_t DateTimeToUnix(TDateTime value) {
   return FloorDiv(ms + 500, 1000);
 }
 
-int LocalOffsetMinutesAtUtc(TDateTime utc) {
+int LocalOffsetSecondsAtUtc(TDateTime utc) {
   const std::time_t t = static_cast<std::time_t>(DateTimeToUnix(utc));
   std::tm tm{};
   if (!localtime_r(&t, &tm)) return 0;
-  return static_cast<int>(tm.tm_gmtoff / 60);
+  return static_cast<int>(tm.tm_gmtoff);  // seconds: some zones were not whole minutes
 }
 
-int LocalOffsetMinutesAtLocal(TDateTime local) {
+int LocalOffsetSecondsAtLocal(TDateTime local) {
   // First guess with the offset at the same reading taken as UTC, then correct once.
-  int offset = LocalOffsetMinutesAtUtc(local);
-  offset = LocalOffsetMinutesAtUtc(local - offset / 1440.0);
+  int offset = LocalOffsetSecondsAtUtc(local);
+  offset = LocalOffsetSecondsAtUtc(local - offset / kSecsPerDay);
   return offset;
 }
 
 TDateTime UtcToLocal(TDateTime utc) {
-  return utc + LocalOffsetMinutesAtUtc(utc) / 1440.0;
+  return utc + LocalOffsetSecondsAtUtc(utc) / kSecsPerDay;
 }
 
 TDateTime LocalToUtc(TDateTime local) {
-  return local - LocalOffsetMinutesAtLocal(local) / 1440.0;
+  return local - LocalOffsetSecondsAtLocal(local) / kSecsPerDay;
 }
 
 TDateTime NowUtc() {

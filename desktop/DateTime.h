@@ -36,10 +36,10 @@ TDateTime UnixToDateTime(std::int64_t seconds);
 // Rounded to the nearest second.
 std::int64_t DateTimeToUnix(TDateTime value);
 
-// The local zone's offset from UTC, in minutes east, at the given UTC instant.
-int LocalOffsetMinutesAtUtc(TDateTime utc);
+// The local zone's offset from UTC, in seconds east, at the given UTC instant.
+int LocalOffsetSecondsAtUtc(TDateTime utc);
 // The offset for a local wall-clock time (the offset in force at that moment).
-int LocalOffsetMinutesAtLocal(TDateTime local);
+int LocalOffsetSecondsAtLocal(TDateTime local);
 TDateTime UtcToLocal(TDateTime utc);
 TDateTime LocalToUtc(TDateTime local);
 TDateTime NowUtc();

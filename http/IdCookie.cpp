@@ -197,7 +197,7 @@ TDateTime ParseCookieDate(std::string_view AText) {
   if (!TryEncodeDate(year, month, day, date) || !TryEncodeTime(hour, minute, second, 0, time))
     return 0;
   const TDateTime utc = date + time;
-  return utc + LocalOffsetMinutesAtUtc(NowUtc()) / 1440.0;
+  return utc + LocalOffsetSecondsAtUtc(NowUtc()) / kSecsPerDay;
 }
 
 // ---- one cookie -------------------------------------------------------------

@@ -613,7 +613,7 @@ class HtmlScanner {
       }
       line += " " + Text(value);
     }
-    if (!TrimView(headerName).empty()) result_.Lines.push_back(std::move(line));
+    result_.Lines.push_back(std::move(line));
     return closed;
   }
 
@@ -639,20 +639,24 @@ TIdHtmlMetaScan ScanHtmlMetaHeaders(std::string_view AHtml) {
 
 void TIdHTTPResponse::ProcessMetaHTTPEquiv() {
   if (FContentStream == nullptr) return;
-  // The whole stream, from its start; its position is left where it was.
-  const std::int64_t position = FContentStream->Position();
-  const std::int64_t size = FContentStream->Size();
-  std::string html;
-  if (size > 0) {
+  // The whole stream, from its start; its position is left where it was. A
+  // memory stream (what the client reads a body into) is scanned where it is.
+  std::string copy;
+  std::string_view html;
+  if (auto* memory = dynamic_cast<TCustomMemoryStream*>(FContentStream)) {
+    html = std::string_view(memory->Memory(), static_cast<std::size_t>(memory->Size()));
+  } else if (const std::int64_t size = FContentStream->Size(); size > 0) {
+    const std::int64_t position = FContentStream->Position();
     FContentStream->SetPosition(0);
-    html.reserve(static_cast<std::size_t>(size));
+    copy.reserve(static_cast<std::size_t>(size));
     char buf[65536];
     for (;;) {
       const std::int32_t n = FContentStream->Read(buf, sizeof buf);
       if (n <= 0) break;
-      html.append(buf, static_cast<std::size_t>(n));
+      copy.append(buf, static_cast<std::size_t>(n));
     }
     FContentStream->SetPosition(position);
+    html = copy;
   }
   TIdHtmlMetaScan scan = ScanHtmlMetaHeaders(html);
   TIdMetaHTTPEquiv& meta = *FMetaHTTPEquiv;
@@ -663,8 +667,14 @@ void TIdHTTPResponse::ProcessMetaHTTPEquiv() {
   if (!scan.CharSet.empty()) meta.SetCharSet(scan.CharSet);
   if (!scan.Lines.empty()) {
     const TIdHeaderList& lines = meta.RawHeaders();
-    for (std::int32_t i = 0; i < lines.Count(); ++i)
-      FRawHeaders.SetValues(lines.Names(i), lines.ValueFromIndex(i));
+    for (std::int32_t i = 0; i < lines.Count(); ++i) {
+      // A header without a name is no header of the response: written there it
+      // would take the place of the first line without a colon (another
+      // header's continuation), or become one itself.
+      const std::string name = lines.Names(i);
+      if (TrimView(name).empty() || IsBlank(name[0])) continue;
+      FRawHeaders.SetValues(name, lines.ValueFromIndex(i));
+    }
     ParseHeaders();
   }
   if (!meta.CharSet().empty()) FCharSet = meta.CharSet();

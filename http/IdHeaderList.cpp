@@ -1,5 +1,7 @@
 #include "IdHeaderList.h"
 
+#include <algorithm>
+
 #include "IdText.h"
 
 namespace vto {
@@ -141,40 +143,58 @@ std::optional<std::string> ReplaceHeaderParam(std::string_view AValue, std::stri
 }
 
 std::vector<std::string> FoldHeaderLine(std::string_view ALine, std::int32_t ALength) {
+  // Candidate breaks: before a space or tab, or after a comma, outside double
+  // quotes; the text of the line before a break must hold more than blanks, and
+  // the rest must come out shorter than what there was. The best break is the
+  // last one within the length, else the first one beyond it.
+  //
+  // Where a break may stand is found once for the whole text, so that each line
+  // costs a lookup and not a walk over the rest: whether a place is outside
+  // quotes depends on where its line begins only through the parity of the
+  // quotes before that beginning, so the places are kept in two lists, one per
+  // parity of the quotes before them.
   std::vector<std::string> lines;
   std::string s(ALine);
+  const std::size_t n = s.size();
   const std::size_t length = ALength < 1 ? 1 : static_cast<std::size_t>(ALength);
-  std::size_t off = 0;  // the line still to fold is s from here
-  while (s.size() - off > length) {
-    // Candidate breaks: before a space or tab, or after a comma, outside quotes;
-    // the text before a break must hold more than blanks, and what follows must
-    // come out shorter than what there was.
-    const std::string_view seg = std::string_view(s).substr(off);
-    std::size_t best = npos, firstAfter = npos;
-    bool quoted = seg[0] == '"';
-    for (std::size_t i = 1; i < seg.size(); ++i) {
-      const char c = seg[i];
-      const bool blankBreak = c == ' ' || c == '\t';
-      const bool commaBreak = seg[i - 1] == ',';
-      if (!quoted && (blankBreak || commaBreak) && (blankBreak || i >= 2) &&
-          !TrimRightView(seg.substr(0, i)).empty()) {
-        if (i <= length)
-          best = i;
-        else if (firstAfter == npos)
-          firstAfter = i;
-      }
-      if (c == '"') quoted = !quoted;
-      if (i > length && firstAfter != npos) break;
+  std::vector<std::size_t> breaks[2];
+  std::vector<unsigned char> parity(n + 1, 0);  // of the quotes before each place
+  for (std::size_t q = 0; q < n; ++q) {
+    if (q > 0 && (s[q] == ' ' || s[q] == '\t' || s[q - 1] == ',')) breaks[parity[q]].push_back(q);
+    parity[q + 1] = parity[q] ^ (s[q] == '"' ? 1 : 0);
+  }
+  std::vector<std::size_t> text(n + 1, n);  // the first place from each one on that is no blank
+  for (std::size_t q = n; q-- > 0;) text[q] = IsBlank(s[q]) ? text[q + 1] : q;
+
+  std::size_t off = 0;     // the line still to fold is s from here
+  bool comma_cut = false;  // s[off] stands where a comma was, now a space
+  while (n - off > length) {
+    const std::vector<std::size_t>& at = breaks[parity[off]];
+    // A break needs text before it, and a comma break a character between.
+    const std::size_t first_text = comma_cut ? text[off + 1] : text[off];
+    const std::size_t lo = std::max(off + 1, first_text == n ? n : first_text + 1);
+    const std::size_t hi = off + length;
+    std::size_t cut = npos;
+    auto it = std::upper_bound(at.begin(), at.end(), hi);
+    if (it != at.begin()) {
+      const std::size_t q = *(it - 1);
+      const bool comma_only = s[q] != ' ' && s[q] != '\t';
+      if (q >= lo && !(comma_only && q < off + 2)) cut = q - off;
     }
-    const std::size_t cut = best != npos ? best : firstAfter;
+    if (cut == npos) {
+      it = std::lower_bound(at.begin(), at.end(), std::max(lo, hi + 1));
+      if (it != at.end()) cut = *it - off;
+    }
     if (cut == npos) break;
-    lines.push_back(TrimRight(seg.substr(0, cut)));
-    if (seg[cut] == ' ' || seg[cut] == '\t') {
+    lines.push_back(TrimRight(std::string_view(s).substr(off, cut)));
+    if (s[off + cut] == ' ' || s[off + cut] == '\t') {
       off += cut;
+      comma_cut = false;
     } else {
       // The comma went out with the line before; its place starts the next one.
       off += cut - 1;
       s[off] = ' ';
+      comma_cut = true;
     }
   }
   lines.push_back(TrimRight(std::string_view(s).substr(off)));
@@ -243,7 +263,8 @@ std::string TIdHeaderList::Names(std::int32_t AIndex) const {
 
 std::int32_t TIdHeaderList::IndexOfName(std::string_view AName) const {
   // A line's name is its text before the first separator, so a match has the
-  // separator right after AName's length (and none before it).
+  // separator right after AName's length (and none before it). A line without a
+  // separator has the empty name.
   const std::string_view sep = NameEnd();
   if (AName.find(sep) != npos) return -1;
   const std::size_t n = AName.size();
@@ -252,6 +273,7 @@ std::int32_t TIdHeaderList::IndexOfName(std::string_view AName) const {
     if (line.size() >= n + sep.size() && line.compare(n, sep.size(), sep) == 0 &&
         SameName(line.substr(0, n), AName))
       return static_cast<std::int32_t>(i);
+    if (n == 0 && line.find(sep) == npos) return static_cast<std::int32_t>(i);
   }
   return -1;
 }
@@ -336,7 +358,7 @@ void TIdHeaderList::Extract(std::string_view AName, std::vector<std::string>* AD
   if (ADest == nullptr) return;
   std::size_t i = 0;
   while (i < FLines.size()) {
-    if (SameName(NameOf(FLines[i]), AName) && FLines[i].find(NameEnd()) != npos) {
+    if (SameName(NameOf(FLines[i]), AName)) {
       std::size_t next;
       ADest->push_back(ValueAt(i, next));
       i = next;

@@ -62,7 +62,9 @@ class TIdHeaderList {
   // Copies the lines (the list's own settings stay).
   void Assign(const TIdHeaderList& ASource) { FLines = ASource.FLines; }
 
-  // Header operations.
+  // Header operations. A line without the separator has the empty name (and
+  // the whole line for its value), as a continuation line does where it is
+  // looked at by itself.
   void AddValue(std::string_view AName, std::string_view AValue);
   std::string Values(std::string_view AName) const;
   void SetValues(std::string_view AName, std::string_view AValue);

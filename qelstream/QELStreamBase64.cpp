@@ -56,13 +56,11 @@ inline void DecodeGroup(const ValueTable& v, const char* p, char* out) {
   out[2] = static_cast<char>(((d2 & 3) << 6) | (d3 & 63));
 }
 
-}  // namespace
-
-std::string EncodeBase64(std::string_view data) {
+// The encoding of data into out, which holds 4 * ((size + 2) / 3) bytes.
+void EncodeBase64To(std::string_view data, char* out) {
   const std::size_t n = data.size();
-  std::string out(4 * ((n + 2) / 3), '\0');
   const auto* in = reinterpret_cast<const unsigned char*>(data.data());
-  char* o = out.data();
+  char* o = out;
   std::size_t i = 0;
   for (; i + 3 <= n; i += 3, o += 4) {
     unsigned b0 = in[i], b1 = in[i + 1], b2 = in[i + 2];
@@ -78,24 +76,36 @@ std::string EncodeBase64(std::string_view data) {
     o[2] = i + 1 < n ? kAlphabet[(b1 & 15) << 2] : '=';
     o[3] = '=';
   }
-  return out;
 }
 
-std::string DecodeBase64Lines(std::string_view data) {
+// The line-by-line decoding of data into out, which holds size / 4 * 3 bytes
+// (lines never hold more than the data); returns the bytes decoded.
+std::size_t DecodeBase64LinesTo(std::string_view data, char* out) {
   const ValueTable& v = LineValues();
-  // Lines never hold more than the data, so this block holds every line's output.
-  std::string out(data.size() / 4 * 3, '\0');
   std::size_t used = 0;
   qel::ForEachLine(data, [&](std::string_view line) {
     const std::size_t groups = line.size() / 4;
     if (groups == 0) return;  // 1 to 3 characters contribute nothing
-    char* o = out.data() + used;
+    char* o = out + used;
     for (std::size_t g = 0; g < groups; ++g) DecodeGroup(v, line.data() + 4 * g, o + 3 * g);
     used += 3 * groups;
     const std::size_t last = 4 * groups - 1;  // the last decoded character
     if (line[last] == '=') used -= line[last - 1] == '=' ? 2 : 1;
   });
-  out.resize(used);
+  return used;
+}
+
+}  // namespace
+
+std::string EncodeBase64(std::string_view data) {
+  std::string out(4 * ((data.size() + 2) / 3), '\0');
+  EncodeBase64To(data, out.data());
+  return out;
+}
+
+std::string DecodeBase64Lines(std::string_view data) {
+  std::string out(data.size() / 4 * 3, '\0');
+  out.resize(DecodeBase64LinesTo(data, out.data()));
   return out;
 }
 
@@ -117,20 +127,30 @@ std::string DecodeBase64(std::string_view data) {
   return out;
 }
 
+// Both work straight into the new content's block: the content and its new form
+// are all there is in memory.
 void TQELMemoryStream::Base64EncodeData() {
-  if (4 * ((static_cast<std::int64_t>(FSize) + 2) / 3) > std::numeric_limits<std::int32_t>::max())
+  const std::int64_t size = 4 * ((static_cast<std::int64_t>(FSize) + 2) / 3);
+  if (size > std::numeric_limits<std::int32_t>::max())
     throw EStreamError("Out of memory while expanding memory stream");
-  SetContent(EncodeBase64(View()));
+  TQELMemoryStream out;
+  out.SetSize(size);
+  EncodeBase64To(View(), out.FMemory);
+  TakeContentOf(out);
+  FPosition = FSize;
 }
 
 void TQELMemoryStream::Base64DecodeData() {
-  std::string decoded;
+  TQELMemoryStream out;
   try {
-    decoded = DecodeBase64Lines(View());
+    out.SetSize(FSize / 4 * 3);
+    out.SetSize(static_cast<std::int64_t>(DecodeBase64LinesTo(View(), out.FMemory)));
   } catch (const std::exception&) {
-    decoded = DecodeBase64(View());
+    SetContent(DecodeBase64(View()));
+    return;
   }
-  SetContent(decoded);
+  TakeContentOf(out);
+  FPosition = FSize;
 }
 
 }  // namespace vto

@@ -225,10 +225,16 @@ std::int32_t TMemoryStream::Write(const void* Buffer, std::int32_t Count) {
   if (end <= 0) return 0;
   if (end > kMaxSize) throw EStreamError(kOutOfMemory);
   if (end > FSize) {
-    Reserve(end);
-    // The gap between the old end and a write beyond it holds zero bytes.
-    if (FPosition > FSize)
-      std::memset(FMemory + FSize, 0, static_cast<std::size_t>(FPosition - FSize));
+    // The gap between the old end and a write beyond it holds zero bytes: a large
+    // one beyond the block comes as fresh zeroed pages, which cost nothing until
+    // written, as SetSize does.
+    const std::int64_t gap = static_cast<std::int64_t>(FPosition) - FSize;
+    if (gap >= kFreshZeroGrowth && end > FCapacity) {
+      TakeZeroedBlock(std::max<std::int64_t>(end, std::int64_t{FCapacity} + FCapacity / 2));
+    } else {
+      Reserve(end);
+      if (gap > 0) std::memset(FMemory + FSize, 0, static_cast<std::size_t>(gap));
+    }
     FSize = static_cast<std::int32_t>(end);
   }
   if (end > FPrepared && FCapacity >= kLargeBlock) PrepareAhead(end);
@@ -264,16 +270,7 @@ void TMemoryStream::SetSize(std::int64_t NewSize) {
   if (n > FCapacity && n - old >= kFreshZeroGrowth) {
     // A large size set in advance (the announced length of a body) takes fresh
     // zeroed pages: no memory is touched until bytes are written there.
-    const std::int64_t rounded = (static_cast<std::int64_t>(n) + (kMemoryDelta - 1)) &
-                                 ~static_cast<std::int64_t>(kMemoryDelta - 1);
-    const auto capacity = static_cast<std::int32_t>(std::min(rounded, kMaxSize));
-    void* block = std::calloc(1, static_cast<std::size_t>(capacity));
-    if (block == nullptr) throw EStreamError(kOutOfMemory);
-    if (old > 0) std::memcpy(block, FMemory, static_cast<std::size_t>(old));
-    std::free(FMemory);
-    FMemory = static_cast<char*>(block);
-    FCapacity = capacity;
-    FPrepared = old;
+    TakeZeroedBlock(n);
     FSize = n;
     if (FPosition > n) FPosition = n;
     return;
@@ -282,6 +279,19 @@ void TMemoryStream::SetSize(std::int64_t NewSize) {
   FSize = n;
   if (n > old) std::memset(FMemory + old, 0, static_cast<std::size_t>(n - old));
   if (FPosition > n) FPosition = n;
+}
+
+void TMemoryStream::TakeZeroedBlock(std::int64_t NewCapacity) {
+  const std::int64_t rounded =
+      (NewCapacity + (kMemoryDelta - 1)) & ~static_cast<std::int64_t>(kMemoryDelta - 1);
+  const auto capacity = static_cast<std::int32_t>(std::min(rounded, kMaxSize));
+  void* block = std::calloc(1, static_cast<std::size_t>(capacity));
+  if (block == nullptr) throw EStreamError(kOutOfMemory);
+  if (FSize > 0) std::memcpy(block, FMemory, static_cast<std::size_t>(FSize));
+  std::free(FMemory);
+  FMemory = static_cast<char*>(block);
+  FCapacity = capacity;
+  FPrepared = FSize;
 }
 
 void TMemoryStream::Clear() {
@@ -328,8 +338,13 @@ TFileStream::TFileStream(const std::string& FileName, std::uint16_t Mode) : FFil
   int flags = O_CLOEXEC;
   const bool create = (Mode & fmCreate) == fmCreate;
   if (create) {
-    flags |= O_RDWR | O_CREAT | O_TRUNC;
+    // Emptied below only when it holds something: truncating an empty file (a
+    // temporary name just made) makes the file system write it out on close.
+    flags |= O_RDWR | O_CREAT;
   } else {
+    // Never waiting at a FIFO for the other side: a read finds no regular file
+    // below, a write finds no reader at once.
+    flags |= O_NONBLOCK;
     switch (Mode & 3) {
       case fmOpenWrite:
         flags |= O_WRONLY;
@@ -355,6 +370,21 @@ TFileStream::TFileStream(const std::string& FileName, std::uint16_t Mode) : FFil
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
     throw EFOpenError("Cannot open file \"" + FileName + "\": " + ErrnoText(EISDIR));
+  }
+  if (create && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+      ::ftruncate(fd, 0) != 0) {
+    const int err = errno;
+    ::close(fd);
+    throw EFCreateError("Cannot create file \"" + FileName + "\": " + ErrnoText(err));
+  }
+  if (!create) {
+    // A FIFO, a device or a socket has no size to read up to: only regular files
+    // are read.
+    if ((Mode & 3) == fmOpenRead && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+      ::close(fd);
+      throw EFOpenError("Cannot open file \"" + FileName + "\": not a regular file");
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   }
   FHandle = fd;
 }
@@ -415,7 +445,12 @@ std::int64_t TFileStream::Seek(std::int64_t Offset, TSeekOrigin Origin) {
     default:
       throw EStreamError("Invalid stream seek origin");
   }
-  return ::lseek(FHandle, Offset, whence);
+  const off_t position = ::lseek(FHandle, Offset, whence);
+  if (position < 0) {
+    const int err = errno;
+    throw EStreamError("Cannot seek in file \"" + FFileName + "\": " + ErrnoText(err));
+  }
+  return position;
 }
 
 }  // namespace vto

@@ -131,6 +131,9 @@ class TMemoryStream : public TCustomMemoryStream {
   // Makes room for at least Needed bytes, growing the capacity geometrically so
   // that a run of appends costs amortised constant time per byte.
   void Reserve(std::int64_t Needed);
+  // Replaces the block by a fresh zeroed one of at least NewCapacity bytes that
+  // holds the content: its pages cost nothing until written.
+  void TakeZeroedBlock(std::int64_t NewCapacity);
   // Hands the block to this stream (it must come from std::malloc); the old
   // block is freed.
   void AdoptBlock(char* Block, std::int32_t Size, std::int32_t Capacity);
@@ -169,7 +172,9 @@ enum : std::uint16_t {
 class TFileStream : public TStream {
  public:
   // Raises EFCreateError when fmCreate fails, EFOpenError when opening fails
-  // (a folder cannot be opened as a file).
+  // (a folder cannot be opened as a file; reading wants a regular file, not a
+  // FIFO or a device, and no open waits for the other side of a FIFO).
+  // Seek raises EStreamError when the system refuses the position.
   TFileStream(const std::string& FileName, std::uint16_t Mode);
   ~TFileStream() override;
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -42,6 +43,42 @@ bool ForceFolders(const std::string& path) {
   return ::mkdir(path.c_str(), 0777) == 0 || (errno == EEXIST && IsFolder(path));
 }
 
+// The process's file mode creation mask. Read where the system shows it, so that
+// it is never changed, not even for a moment; else set and put back.
+mode_t ProcessUmask() {
+  if (FILE* f = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned value = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, f) != nullptr)
+      found = std::sscanf(line, "Umask: %o", &value) == 1;
+    std::fclose(f);
+    if (found) return static_cast<mode_t>(value & 0777);
+  }
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}
+
+// The permissions of a file extracted for an item. A Unix mode from the archive
+// keeps its read-only and execute bits, but never writes for group or others,
+// never a set-id or sticky bit, and a link entry (written as a plain file) gets
+// the mode of a new file. Other entries get the mode of a new file, without
+// write permission when they carry the read-only attribute. Everything goes
+// through the umask, and the owner can always read what was extracted.
+mode_t ExtractedMode(const TAbZipItem& item, mode_t mask) {
+  const std::uint32_t ea = item.ExternalFileAttributes();
+  mode_t mode = 0666;
+  if ((item.HostOS() == kHostUnix || ea > 0x1FFFF) && (ea >> 16) != 0) {
+    const auto stored = static_cast<mode_t>(ea >> 16);
+    if ((stored & S_IFMT) != S_IFLNK) mode = stored & 0777;
+    mode &= ~static_cast<mode_t>(S_IWGRP | S_IWOTH);
+  } else if ((ea & kAttrReadOnly) != 0) {
+    mode &= ~static_cast<mode_t>(0222);
+  }
+  return (mode & ~mask) | S_IRUSR;
+}
+
 std::string UpperExtension(const std::string& path) {
   const auto slash = path.find_last_of('/');
   const auto dot = path.find_last_of('.');
@@ -55,7 +92,8 @@ std::string UpperExtension(const std::string& path) {
 class ZipInputFile {
  public:
   explicit ZipInputFile(const std::string& path) {
-    FHandle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Never waiting at a FIFO: anything but a regular file is refused right below.
+    FHandle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (FHandle < 0) throw EFOpenError("Cannot open file \"" + path + "\": " + ErrnoText(errno));
     struct stat st;
     if (::fstat(FHandle, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -406,7 +444,8 @@ class OutputFile {
       if (S_ISDIR(st.st_mode)) Fail(EISDIR);
       if (::unlink(path.c_str()) != 0) Fail(errno);
     }
-    FHandle = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    // The owner's alone while it is written; Finish gives it its mode.
+    FHandle = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (FHandle < 0) Fail(errno);
   }
   ~OutputFile() {
@@ -440,14 +479,7 @@ class OutputFile {
       times[0].tv_nsec = times[1].tv_nsec = 0;
       ::futimens(FHandle, times);
     }
-    const std::uint32_t ea = item.ExternalFileAttributes();
-    if ((item.HostOS() == kHostUnix || ea > 0x1FFFF) && (ea >> 16) != 0) {
-      // Permission bits only: never set-user-id, set-group-id or sticky.
-      ::fchmod(FHandle, static_cast<mode_t>((ea >> 16) & 0777));
-    } else if ((ea & kAttrReadOnly) != 0) {
-      struct stat st;
-      if (::fstat(FHandle, &st) == 0) ::fchmod(FHandle, st.st_mode & 0555);
-    }
+    ::fchmod(FHandle, ExtractedMode(item, ProcessUmask()));
     const int handle = FHandle;
     FHandle = -1;
     if (::close(handle) != 0) {
@@ -474,10 +506,11 @@ struct InflateGuard {
 
 std::string TAbZipArchive::RelativeItemPath(const TAbZipItem& Item) const {
   const bool restore = FExtractOptions.Contains(eoRestorePath);
-  if (Item.IsDirectory()) {
-    if (!restore || !FExtractOptions.Contains(eoCreateDirs)) return {};
-    return SafeRelativePath(Item.FileName());
-  }
+  const bool folder = Item.IsDirectory();
+  if (folder && (!restore || !FExtractOptions.Contains(eoCreateDirs))) return {};
+  // A NUL anywhere, in a folder part too, ends the name early on the way to a file.
+  if (Item.FileName().find('\0') != std::string::npos) throw EAbBadFileName(Item.FileName());
+  if (folder) return SafeRelativePath(Item.FileName());
   std::string relative;
   if (restore) {
     relative = SafeRelativePath(Item.FileName());
@@ -485,8 +518,7 @@ std::string TAbZipArchive::RelativeItemPath(const TAbZipItem& Item) const {
     const auto pos = Item.FileName().find_last_of("/\\:");
     relative = pos == std::string::npos ? Item.FileName() : Item.FileName().substr(pos + 1);
   }
-  if (relative.empty() || relative == "." || relative == ".." ||
-      relative.find('\0') != std::string::npos) {
+  if (relative.empty() || relative == "." || relative == "..") {
     throw EAbBadFileName(Item.FileName());
   }
   return relative;
@@ -521,7 +553,7 @@ void TAbZipArchive::PrepareFolders(const std::string& RelativeFolder) const {
   }
 }
 
-void TAbZipArchive::ExtractItem(TAbZipItem& Item) {
+void TAbZipArchive::ExtractItem(TAbZipItem& Item, TStream* Copy) {
   const std::string relative = RelativeItemPath(Item);
   if (relative.empty()) return;  // a folder entry
   if (Item.IsDirectory()) {
@@ -530,10 +562,44 @@ void TAbZipArchive::ExtractItem(TAbZipItem& Item) {
   }
   const auto slash = relative.find_last_of('/');
   PrepareFolders(slash == std::string::npos ? std::string() : relative.substr(0, slash));
-  ExtractItemTo(Item, JoinPath(FBaseDirectory, relative));
+  ExtractItemTo(Item, JoinPath(FBaseDirectory, relative), Copy);
 }
 
-void TAbZipArchive::ExtractItemTo(TAbZipItem& Item, const std::string& Path) {
+namespace {
+
+// Where an item's bytes go: its file, and a copy where one is asked for. They are
+// produced straight into the copy's own memory where it has room for them, else
+// into a buffer of this.
+class ItemBytes {
+ public:
+  ItemBytes(OutputFile& File, TStream* Copy) : FFile(File), FCopy(Copy) {}
+  unsigned char* Room(std::size_t Count) {
+    FInCopy = FCopy != nullptr ? FCopy->WriteRoom(static_cast<std::int32_t>(Count)) : nullptr;
+    if (FInCopy != nullptr) return reinterpret_cast<unsigned char*>(FInCopy);
+    FBuffer.resize(Count);
+    return FBuffer.data();
+  }
+  // The first Count bytes of the last room are the item's next bytes.
+  void Commit(std::size_t Count) {
+    const unsigned char* data =
+        FInCopy != nullptr ? reinterpret_cast<unsigned char*>(FInCopy) : FBuffer.data();
+    FFile.Write(data, Count);
+    if (FInCopy != nullptr)
+      FCopy->CommitWrite(static_cast<std::int32_t>(Count));
+    else if (FCopy != nullptr)
+      FCopy->WriteBuffer(data, static_cast<std::int32_t>(Count));
+  }
+
+ private:
+  OutputFile& FFile;
+  TStream* FCopy;
+  char* FInCopy = nullptr;
+  std::vector<unsigned char> FBuffer;
+};
+
+}  // namespace
+
+void TAbZipArchive::ExtractItemTo(TAbZipItem& Item, const std::string& Path, TStream* Copy) {
   if ((Item.VersionNeededToExtract() & 0xFF) >= 64) throw EAbZipVersion();
   if (Item.DiskNumberStart() != FDiskNumber) throw EAbZipInvalid();  // on another disk
   const ZipInputFile& file = *FFile;
@@ -546,26 +612,27 @@ void TAbZipArchive::ExtractItemTo(TAbZipItem& Item, const std::string& Path) {
   if (Item.IsEncrypted()) throw EAbZipInvalidPassword();
 
   OutputFile out(Path);
+  ItemBytes bytes(out, Copy);
   const std::uint64_t usz = Item.UncompressedSize();
   std::uint64_t csz = Item.CompressedSize();
   std::uint32_t crc = 0;
   if (usz > 0) {
-    std::vector<unsigned char> in(kIoChunk);
     switch (Item.CompressionMethod() & 0x7F) {
       case 0: {
         if (usz > csz) throw EReadError();  // the stored data holds fewer bytes
         for (std::uint64_t left = usz; left > 0;) {
-          const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, in.size()));
-          file.ReadExactAt(data_pos, in.data(), n);
-          crc = ZipCrc32(crc, in.data(), n);
-          out.Write(in.data(), n);
+          const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kIoChunk));
+          unsigned char* room = bytes.Room(n);
+          file.ReadExactAt(data_pos, room, n);
+          crc = ZipCrc32(crc, room, n);
+          bytes.Commit(n);
           data_pos += n;
           left -= n;
         }
         break;
       }
       case 8: {
-        std::vector<unsigned char> buf(kIoChunk);
+        std::vector<unsigned char> in(kIoChunk);
         z_stream zs{};
         int ret = inflateInit2(&zs, -MAX_WBITS);
         if (ret != Z_OK) throw EZDecompressionError(ret, zError(ret));
@@ -580,19 +647,20 @@ void TAbZipArchive::ExtractItemTo(TAbZipItem& Item, const std::string& Path) {
             zs.next_in = in.data();
             zs.avail_in = static_cast<uInt>(n);
           }
-          zs.next_out = buf.data();
-          zs.avail_out = static_cast<uInt>(buf.size());
+          unsigned char* room = bytes.Room(kIoChunk);
+          zs.next_out = room;
+          zs.avail_out = static_cast<uInt>(kIoChunk);
           ret = inflate(&zs, Z_NO_FLUSH);
           if (ret == Z_NEED_DICT || ret == Z_DATA_ERROR || ret == Z_MEM_ERROR ||
               ret == Z_STREAM_ERROR) {
             if (ret == Z_NEED_DICT) ret = Z_DATA_ERROR;  // raw data never asks for one
             throw EZDecompressionError(ret, zs.msg != nullptr ? zs.msg : zError(ret));
           }
-          const std::size_t produced = buf.size() - zs.avail_out;
+          const std::size_t produced = kIoChunk - zs.avail_out;
           if (produced > usz - produced_total) throw EAbZipSizeMismatch();
           produced_total += produced;
-          crc = ZipCrc32(crc, buf.data(), produced);
-          out.Write(buf.data(), produced);
+          crc = ZipCrc32(crc, room, produced);
+          bytes.Commit(produced);
           if (ret == Z_BUF_ERROR ||
               (ret == Z_OK && produced == 0 && zs.avail_in == 0 && csz == 0)) {
             throw EZDecompressionError(Z_BUF_ERROR, zError(Z_BUF_ERROR));  // data cut short

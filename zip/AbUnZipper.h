@@ -4,8 +4,9 @@
 // entries as TAbZipItem objects and extracts them. Entries are always written inside
 // the base folder: with eoRestorePath off only the last part of the stored name is
 // used, with it on every "..", "." and drive part of the stored path is dropped.
-// Entries are written as plain files (never links), with the entry's date and, for
-// Unix entries, the permission bits of the stored mode (never set-id bits).
+// Entries are written as plain files (never links), with the entry's date and a mode
+// that goes through the umask: for Unix entries the stored permission bits without
+// set-id bits and without write for group or others, always readable by the owner.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,7 @@
 
 #include "DateTime.h"
 #include "Exception.h"
+#include "Streams.h"
 
 namespace vto {
 
@@ -187,8 +189,9 @@ class TAbZipArchive {
   // Extracts every item whose name matches the mask; failures go to the handler.
   void ExtractFiles(const std::string& FileMask);
   // Extracts one item to the path the extraction rules give; raises on failure
-  // (a CRC difference is reported to the handler and does not raise).
-  void ExtractItem(TAbZipItem& Item);
+  // (a CRC difference is reported to the handler and does not raise). Copy, when
+  // given, receives the bytes written to the file as well.
+  void ExtractItem(TAbZipItem& Item, TStream* Copy = nullptr);
   // The path an item is written to; empty for a folder entry that is skipped.
   std::string ItemPath(const TAbZipItem& Item) const;
 
@@ -196,7 +199,7 @@ class TAbZipArchive {
   void Load();
   std::string RelativeItemPath(const TAbZipItem& Item) const;
   void PrepareFolders(const std::string& RelativeFolder) const;
-  void ExtractItemTo(TAbZipItem& Item, const std::string& Path);
+  void ExtractItemTo(TAbZipItem& Item, const std::string& Path, TStream* Copy);
   void ReportFailure(TAbZipItem& Item, const Exception& Error);
 
   std::string FArchiveName;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "TextCodec.h"
 #include "ZStreams.h"
 
 namespace vto {
@@ -13,6 +14,7 @@ namespace {
 
 constexpr std::uint16_t kVersion20 = 20;
 constexpr std::uint16_t kAttrDirectory = 0x10;
+constexpr std::uint16_t kFlagUtf8 = 0x0800;
 constexpr std::uint64_t kMax32 = 0xFFFFFFFFu;
 constexpr std::size_t kDeflateChunk = 131072;
 // Streams move at most this much per call.
@@ -49,37 +51,125 @@ struct DeflateGuard {
   ~DeflateGuard() { deflateEnd(stream); }
 };
 
+// Where the compressed bytes go: Room gives memory for up to Count bytes (the
+// destination's own where it has some, else a buffer), Commit takes the first
+// Count of them as written.
+class DeflateSink {
+ public:
+  explicit DeflateSink(TStream* Dest, std::string* Out) : FDest(Dest), FOut(Out) {}
+  unsigned char* Room(std::size_t Count) {
+    if (FOut != nullptr) {
+      FUsed = FOut->size();
+      FOut->resize(FUsed + Count);
+      return reinterpret_cast<unsigned char*>(FOut->data() + FUsed);
+    }
+    FInPlace = FDest->WriteRoom(static_cast<std::int32_t>(Count));
+    if (FInPlace != nullptr) return reinterpret_cast<unsigned char*>(FInPlace);
+    FBuffer.resize(Count);
+    return reinterpret_cast<unsigned char*>(FBuffer.data());
+  }
+  void Commit(std::size_t Count) {
+    FTotal += Count;
+    if (FOut != nullptr) {
+      FOut->resize(FUsed + Count);
+    } else if (FInPlace != nullptr) {
+      FDest->CommitWrite(static_cast<std::int32_t>(Count));
+    } else {
+      WriteAll(*FDest, FBuffer.data(), static_cast<std::int64_t>(Count));
+    }
+  }
+  std::uint64_t Total() const { return FTotal; }
+
+ private:
+  TStream* FDest;
+  std::string* FOut;
+  std::size_t FUsed = 0;
+  char* FInPlace = nullptr;
+  std::vector<char> FBuffer;
+  std::uint64_t FTotal = 0;
+};
+
+// Raw DEFLATE (no zlib header or Adler-32 trailer: the same data zlib's default
+// level puts between them) of the bytes Next hands out, one piece after the
+// other until it gives none; the CRC-32 of those bytes goes to Crc.
+template <typename NextPiece>
+std::uint64_t DeflateInto(DeflateSink& Sink, NextPiece&& Next, std::uint32_t& Crc) {
+  z_stream zs{};
+  int ret = deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  if (ret != Z_OK) RaiseCompressionError(ret);
+  DeflateGuard guard{&zs};
+  Crc = 0;
+  std::string_view piece = Next();
+  int flush = piece.empty() ? Z_FINISH : Z_NO_FLUSH;
+  do {
+    if (zs.avail_in == 0 && flush == Z_NO_FLUSH) {
+      if (piece.empty()) piece = Next();
+      if (piece.empty()) {
+        flush = Z_FINISH;
+      } else {
+        const std::size_t n = std::min<std::size_t>(piece.size(), std::numeric_limits<uInt>::max());
+        Crc = ZipCrc32(Crc, piece.data(), n);
+        zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(piece.data()));
+        zs.avail_in = static_cast<uInt>(n);
+        piece.remove_prefix(n);
+      }
+    }
+    zs.next_out = Sink.Room(kDeflateChunk);
+    zs.avail_out = static_cast<uInt>(kDeflateChunk);
+    ret = deflate(&zs, flush);
+    Sink.Commit(kDeflateChunk - zs.avail_out);
+    if (ret < 0 && ret != Z_BUF_ERROR) RaiseCompressionError(ret);
+  } while (ret != Z_STREAM_END);
+  return zs.total_in;
+}
+
+// Pieces of a stream from its position to its end: a memory stream's own
+// block, read in place, or reads through a buffer.
+class SourcePieces {
+ public:
+  explicit SourcePieces(TStream& Source)
+      : FSource(Source), FMemory(dynamic_cast<TCustomMemoryStream*>(&Source)) {
+    FLeft = std::max<std::int64_t>(0, Source.Size() - Source.Position());
+  }
+  std::string_view operator()() {
+    if (FLeft <= 0) return {};
+    // Pieces small enough for the CRC and the compressor to find them in the cache.
+    constexpr std::int64_t kPiece = 256 * 1024;
+    const std::int64_t n = std::min(FLeft, kPiece);
+    FLeft -= n;
+    if (FMemory != nullptr) {
+      const std::int64_t at = FMemory->Position();
+      FMemory->Seek(n, soCurrent);
+      return {FMemory->Memory() + at, static_cast<std::size_t>(n)};
+    }
+    FBuffer.resize(static_cast<std::size_t>(n));
+    ReadAll(FSource, FBuffer.data(), n);
+    return FBuffer;
+  }
+  std::int64_t Left() const { return FLeft; }
+
+ private:
+  TStream& FSource;
+  TCustomMemoryStream* FMemory;
+  std::int64_t FLeft = 0;
+  std::string FBuffer;
+};
+
 }  // namespace
 
 std::string DeflateRaw(std::string_view Data) {
-  z_stream zs{};
-  int ret = deflateInit(&zs, Z_DEFAULT_COMPRESSION);
-  if (ret != Z_OK) RaiseCompressionError(ret);
-  DeflateGuard guard{&zs};
   std::string out;
-  std::size_t consumed = 0;
-  int flush = Z_NO_FLUSH;
-  do {
-    if (zs.avail_in == 0 && consumed < Data.size()) {
-      const std::size_t n =
-          std::min<std::size_t>(Data.size() - consumed, std::numeric_limits<uInt>::max());
-      zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.data() + consumed));
-      zs.avail_in = static_cast<uInt>(n);
-      consumed += n;
-    }
-    flush = consumed == Data.size() ? Z_FINISH : Z_NO_FLUSH;
-    const std::size_t old = out.size();
-    out.resize(old + kDeflateChunk);
-    zs.next_out = reinterpret_cast<Bytef*>(out.data() + old);
-    zs.avail_out = static_cast<uInt>(kDeflateChunk);
-    ret = deflate(&zs, flush);
-    out.resize(old + kDeflateChunk - zs.avail_out);
-    if (ret < 0 && ret != Z_BUF_ERROR) RaiseCompressionError(ret);
-  } while (ret != Z_STREAM_END);
-  // Header (2 bytes, no preset dictionary) and Adler-32 trailer (4 bytes) off.
-  if (out.size() < 6) RaiseCompressionError(Z_STREAM_ERROR);
-  out.resize(out.size() - 4);
-  out.erase(0, 2);
+  DeflateSink sink(nullptr, &out);
+  bool given = false;
+  std::uint32_t crc = 0;
+  DeflateInto(
+      sink,
+      [&]() -> std::string_view {
+        if (given) return {};
+        given = true;
+        return Data;
+      },
+      crc);
   return out;
 }
 
@@ -291,7 +381,7 @@ TZipEntry& TZipArchive::AddStream(const std::string& FileName, std::uint16_t Fil
          slash = name.find('/', slash + 1)) {
       const std::string folder = name.substr(0, slash + 1);
       if (slash > 0 && FEntries.IndexOf(folder) < 0) {
-        AddEntry(folder, kAttrDirectory, FileDate, std::string());
+        AddEntry(folder, kAttrDirectory, FileDate, nullptr);
       }
     }
   }
@@ -299,13 +389,11 @@ TZipEntry& TZipArchive::AddStream(const std::string& FileName, std::uint16_t Fil
   if (static_cast<std::uint64_t>(left) > kMax32) {
     throw EZipArchiveError("Entry too large for a zip archive without Zip64 records");
   }
-  std::string data(static_cast<std::size_t>(left), '\0');
-  ReadAll(Stream, data.data(), left);
-  return AddEntry(name, FileAttr, FileDate, data);
+  return AddEntry(name, FileAttr, FileDate, &Stream);
 }
 
 TZipEntry& TZipArchive::AddEntry(const std::string& ZipName, std::uint16_t FileAttr,
-                                 TDateTime FileDate, const std::string& Data) {
+                                 TDateTime FileDate, TStream* Source) {
   TStream& s = *FZipStream;
   const int existing = FEntries.IndexOf(ZipName);
   if (existing >= 0) FEntries.Delete(existing);
@@ -314,18 +402,15 @@ TZipEntry& TZipArchive::AddEntry(const std::string& ZipName, std::uint16_t FileA
   }
   if (ZipName.size() > 0xFFFF) throw EZipArchiveError("Entry name too long");
 
-  std::string stored;
-  std::uint16_t method = 0;
-  if (!Data.empty()) {
-    stored = DeflateRaw(Data);
-    method = 8;
-  }
-  const std::uint32_t crc = ZipCrc32(Data);
   const std::uint32_t dos = DateTimeToDosDateTime(FileDate);
+  // A name beyond ASCII is this platform's UTF-8, and says so (bit 11): readers
+  // would otherwise take its bytes for code page 437.
+  const bool utf8 = std::any_of(ZipName.begin(), ZipName.end(),
+                                [](char c) { return static_cast<unsigned char>(c) >= 0x80; }) &&
+                    FindInvalidUtf8(ZipName) == std::string::npos;
+  const std::uint16_t flags = utf8 ? kFlagUtf8 : 0;
   const std::uint64_t offset = FEndOfCentralDir.OffsetOfStartOfCentralDirectory;
   const auto n = static_cast<std::uint16_t>(ZipName.size());
-
-  // Everything the new archive needs must fit the 32-bit fields.
   std::uint64_t directory_size = 0;
   for (int i = 0; i < FEntries.Count(); ++i) {
     const auto& c = FEntries.Items(i).FCentralDirEntry;
@@ -333,31 +418,70 @@ TZipEntry& TZipArchive::AddEntry(const std::string& ZipName, std::uint16_t FileA
                       c.FileComment.size();
   }
   directory_size += TCentralDirectoryFile::kSize + n;
-  const std::uint64_t new_directory_offset = offset + TLocalFile::kSize + n + stored.size();
-  if (stored.size() > kMax32 || new_directory_offset > kMax32 || directory_size > kMax32 ||
-      new_directory_offset + directory_size > kMax32) {
-    throw EZipArchiveError("Archive too large for a zip archive without Zip64 records");
-  }
+
+  // The new entry takes the place where the directory began; what stood there from
+  // then on (directory, end record, comment) comes back should the entry fail.
+  const std::int64_t old_size = s.Size();
+  std::string old_tail(static_cast<std::size_t>(old_size - static_cast<std::int64_t>(offset)),
+                       '\0');
+  s.SetPosition(static_cast<std::int64_t>(offset));
+  ReadAll(s, old_tail.data(), static_cast<std::int64_t>(old_tail.size()));
 
   TZipEntry& e = FEntries.Add();
   TLocalFile& l = e.FLocalEntry;
   l.VersionNeededToExtract = kVersion20;
-  l.GeneralPurposeBitFlag = 0;
-  l.CompressionMethod = method;
+  l.GeneralPurposeBitFlag = flags;
   l.LastModFileTimeDate = dos;
-  l.Crc32 = crc;
-  l.CompressedSize = static_cast<std::uint32_t>(stored.size());
-  l.UncompressedSize = static_cast<std::uint32_t>(Data.size());
   l.FilenameLength = n;
   l.ExtraFieldLength = 0;
   l.FileName = ZipName;
+  try {
+    // The header first with its sizes still open, then the data compressed
+    // straight behind it, then the header again with what the data gave.
+    s.SetPosition(static_cast<std::int64_t>(offset));
+    unsigned char raw[TLocalFile::kSize];
+    l.Pack(raw);
+    s.WriteBuffer(raw, sizeof raw);
+    WriteBytes(s, ZipName);
+    std::uint64_t stored = 0, length = 0;
+    std::uint32_t crc = 0;
+    l.CompressionMethod = 0;  // no data: stored, nothing follows the name
+    if (Source != nullptr) {
+      SourcePieces pieces(*Source);
+      if (pieces.Left() > 0) {
+        DeflateSink sink(&s, nullptr);
+        length = DeflateInto(sink, pieces, crc);
+        stored = sink.Total();
+        l.CompressionMethod = 8;
+      }
+    }
+    const std::uint64_t new_directory_offset = offset + TLocalFile::kSize + n + stored;
+    // Everything the new archive needs must fit the 32-bit fields.
+    if (stored > kMax32 || length > kMax32 || new_directory_offset > kMax32 ||
+        directory_size > kMax32 || new_directory_offset + directory_size > kMax32) {
+      throw EZipArchiveError("Archive too large for a zip archive without Zip64 records");
+    }
+    l.Crc32 = crc;
+    l.CompressedSize = static_cast<std::uint32_t>(stored);
+    l.UncompressedSize = static_cast<std::uint32_t>(length);
+    s.SetPosition(static_cast<std::int64_t>(offset));
+    l.Pack(raw);
+    s.WriteBuffer(raw, sizeof raw);
+    s.SetPosition(static_cast<std::int64_t>(new_directory_offset));
+  } catch (...) {
+    FEntries.Delete(FEntries.Count() - 1);
+    s.SetSize(static_cast<std::int64_t>(offset));
+    s.SetPosition(static_cast<std::int64_t>(offset));
+    WriteBytes(s, old_tail);
+    throw;
+  }
   TCentralDirectoryFile& c = e.FCentralDirEntry;
   c.VersionMadeBy = kVersion20;
   c.VersionNeededToExtract = kVersion20;
-  c.GeneralPurposeBitFlag = 0;
-  c.CompressionMethod = method;
+  c.GeneralPurposeBitFlag = flags;
+  c.CompressionMethod = l.CompressionMethod;
   c.LastModFileTimeDate = dos;
-  c.Crc32 = crc;
+  c.Crc32 = l.Crc32;
   c.CompressedSize = l.CompressedSize;
   c.UncompressedSize = l.UncompressedSize;
   c.FilenameLength = n;
@@ -370,20 +494,6 @@ TZipEntry& TZipArchive::AddEntry(const std::string& ZipName, std::uint16_t FileA
   c.FileName = ZipName;
   e.UpdateFromHeaders();
   e.FDate = FileDate;
-
-  try {
-    s.SetSize(s.Size() + static_cast<std::int64_t>(TLocalFile::kSize + n + stored.size() +
-                                                   TCentralDirectoryFile::kSize + n));
-    s.SetPosition(static_cast<std::int64_t>(offset));
-    unsigned char raw[TLocalFile::kSize];
-    l.Pack(raw);
-    s.WriteBuffer(raw, sizeof raw);
-    WriteBytes(s, ZipName);
-    WriteBytes(s, stored);
-  } catch (...) {
-    FEntries.Delete(FEntries.Count() - 1);
-    throw;
-  }
   FIsDirty = true;
   WriteCentralDirectoryAndEnd();
   return e;

@@ -137,8 +137,9 @@ class TZipArchive {
   void ParseZip();
   bool FindEndOfCentralDir(std::int64_t& Position);
   void ReadZipComment();
+  // Adds an entry holding Source from its position to its end (none: no data).
   TZipEntry& AddEntry(const std::string& ZipName, std::uint16_t FileAttr, TDateTime FileDate,
-                      const std::string& Data);
+                      TStream* Source);
   void WriteCentralDirectoryAndEnd();
 
   TZipEntryList FEntries{this};

@@ -192,7 +192,7 @@ bool TryDosDateTimeToDateTime(std::uint32_t dos, TDateTime& value) {
 }
 
 std::string ExtractNamePart(std::string_view name) {
-  const auto pos = name.find_last_of("\\:");
+  const auto pos = name.find_last_of("/\\:");
   return std::string(pos == std::string_view::npos ? name : name.substr(pos + 1));
 }
 

@@ -133,7 +133,8 @@ std::uint32_t DateTimeToDosDateTime(TDateTime value);
 bool TryDosDateTimeToDateTime(std::uint32_t dos, TDateTime& value);
 
 // Entry names as the writer stores them.
-// The part after the last "\" or ":".
+// The part after the last "/", "\" or ":": the file name without its folders, on
+// this platform ("/") and in the other platform's names ("C:\dir\a.txt").
 std::string ExtractNamePart(std::string_view name);
 // "\" becomes "/"; a drive ("...:/") and a network share ("//server/share/") are cut off.
 std::string ToZipName(std::string_view name);

@@ -42,18 +42,25 @@ TEST(DateTimeCalendar, UnixSecondsBothWays) {
 TEST(DateTimeZones, OffsetsFollowTheCLibrary) {
   {
     PinnedZone z("UTC");
-    EXPECT_EQ(LocalOffsetMinutesAtUtc(EncodeDate(2024, 7, 1)), 0);
+    EXPECT_EQ(LocalOffsetSecondsAtUtc(EncodeDate(2024, 7, 1)), 0);
   }
   {
     PinnedZone z("Europe/Berlin");
-    EXPECT_EQ(LocalOffsetMinutesAtUtc(EncodeDate(2024, 1, 15)), 60);
-    EXPECT_EQ(LocalOffsetMinutesAtUtc(EncodeDate(2024, 7, 15)), 120);
+    EXPECT_EQ(LocalOffsetSecondsAtUtc(EncodeDate(2024, 1, 15)), 60 * 60);
+    EXPECT_EQ(LocalOffsetSecondsAtUtc(EncodeDate(2024, 7, 15)), 120 * 60);
     const TDateTime local = EncodeDate(2024, 7, 15) + EncodeTime(14, 0, 0, 0);
     EXPECT_NEAR(LocalToUtc(local), EncodeDate(2024, 7, 15) + EncodeTime(12, 0, 0, 0), 1e-9);
     EXPECT_NEAR(UtcToLocal(LocalToUtc(local)), local, 1e-9);
   }
   {
     PinnedZone z("America/St_Johns");  // -03:30 / -02:30
-    EXPECT_EQ(LocalOffsetMinutesAtUtc(EncodeDate(2024, 1, 15)), -210);
+    EXPECT_EQ(LocalOffsetSecondsAtUtc(EncodeDate(2024, 1, 15)), -210 * 60);
+  }
+  {
+    PinnedZone z("Africa/Monrovia");  // -00:44:30 until 1972
+    EXPECT_EQ(LocalOffsetSecondsAtUtc(EncodeDate(1970, 6, 1)), -(44 * 60 + 30));
+    const TDateTime utc = EncodeDate(1970, 6, 1) + EncodeTime(12, 0, 0, 0);
+    EXPECT_NEAR(UtcToLocal(utc), EncodeDate(1970, 6, 1) + EncodeTime(11, 15, 30, 0), 1e-9);
+    EXPECT_NEAR(LocalToUtc(UtcToLocal(utc)), utc, 1e-9);
   }
 }

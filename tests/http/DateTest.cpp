@@ -66,6 +66,12 @@ TEST(DatesLocalTime, OffsetOfTheInstantItselfIsUsed) {
   DecodeDateTime(ParseHttpDate("Wed, 06 Jul 1994 08:49:37 GMT"), y, mo, d, h, mi, s, ms);
   EXPECT_EQ(h, 10);
   EXPECT_EQ(mi, 49);
+  // An offset with seconds (Monrovia before 1972) is taken whole.
+  ZoneGuard monrovia("Africa/Monrovia");
+  const std::string text = "Mon, 01 Jun 1970 12:00:00 GMT";
+  DecodeDateTime(ParseHttpDate(text), y, mo, d, h, mi, s, ms);
+  EXPECT_EQ(h * 3600 + mi * 60 + s, 11 * 3600 + 15 * 60 + 30);
+  EXPECT_EQ(FormatHttpDate(ParseHttpDate(text)), text);
 }
 
 TEST(DatesNoDate, MalformedOrImpossible) {

@@ -30,12 +30,22 @@ TEST(HeaderLookup, NamesCompareWithoutCaseButAsWritten) {
 }
 
 TEST(HeaderLookup, LineWithoutColonHasNoName) {
-  auto l = Http({"just text", "A: 1"});
-  EXPECT_EQ(l.Names(0), "");
+  auto l = Http({"A: 1", "just text", ": empty", " continued"});
+  EXPECT_EQ(l.Names(1), "");
   EXPECT_EQ(l.IndexOfName("just text"), -1);
-  EXPECT_EQ(l.ValueFromIndex(0), "just text");
+  EXPECT_EQ(l.ValueFromIndex(1), "just text");
   EXPECT_EQ(l.ValueFromIndex(-1), "");
-  EXPECT_EQ(l.ValueFromIndex(2), "");
+  EXPECT_EQ(l.ValueFromIndex(4), "");
+  // The empty name is the name of such a line, as of one that begins with ":".
+  EXPECT_EQ(l.IndexOfName(""), 1);
+  EXPECT_EQ(l.Values(""), "just text");
+  Lines all;
+  l.Extract("", &all);
+  EXPECT_EQ(all, (Lines{"just text", "empty continued"}));
+  l.SetValues("", "v");
+  EXPECT_EQ(l.Lines(), (Lines{"A: 1", ": v", ": empty", " continued"}));
+  // A continuation line looked at by itself has the empty name too.
+  EXPECT_EQ(Http({"X-A: one", "  two"}).IndexOfName(""), 1);
 }
 
 TEST(HeaderLookup, ContinuationLinesAreJoined) {
@@ -245,6 +255,9 @@ TEST(HeaderRobustness, LongValuesFoldAndUnfoldInLinearTime) {
   l.SetValues("X", value);
   EXPECT_GT(l.Count(), 2000);
   EXPECT_EQ(l.Values("X"), value.substr(0, value.size() - 1));
+  // A long run of blanks has no break after the text before it.
+  EXPECT_EQ(FoldHeaderLine("X: abc" + std::string(40000, ' ') + "d", 78),
+            (Lines{"X: abc", std::string(39928, ' ') + "d"}));
   // A value of one word per continuation line, as a hostile peer might send.
   TIdHeaderList h(QuoteHTTP);
   h.Add("X-Long:");

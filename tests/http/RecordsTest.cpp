@@ -622,6 +622,20 @@ TEST(MetaHttpEquiv, StagesDecideWhatCounts) {
             (Lines{"A: \xC3\xA9"}));
 }
 
+TEST(MetaHttpEquiv, AHeaderWithoutANameStaysOutOfTheResponse) {
+  TMemoryStream body;
+  Fill(body,
+       "<html><head><meta http-equiv=\"\" content=\"x\"><meta http-equiv=' B' content=y>"
+       "<meta http-equiv=C content=z></head>");
+  TIdHTTPResponse r;
+  r.RawHeaders().SetText("WWW-Authenticate: Basic\r\n realm=\"r\"\r\n");
+  r.ParseHeaders();
+  r.SetContentStream(&body);
+  r.ProcessMetaHTTPEquiv();
+  EXPECT_EQ(r.MetaHTTPEquiv().RawHeaders().Lines(), (Lines{": x", " B: y", "C: z"}));
+  EXPECT_EQ(r.RawHeaders().Lines(), (Lines{"WWW-Authenticate: Basic", " realm=\"r\"", "C: z"}));
+}
+
 TEST(MetaHttpEquiv, NoStreamOrEmptyStream) {
   TIdHTTPResponse r;
   r.ProcessMetaHTTPEquiv();

@@ -168,7 +168,8 @@ TEST(QELLoadSave, FailuresAnswerFalseAndKeepTheStream) {
   Fill(s, "keep");
   s.SetPosition(3);
   EXPECT_FALSE(s.Load("/nonexistent-qel-folder/file"));
-  EXPECT_FALSE(s.Load("/tmp"));  // a folder
+  EXPECT_FALSE(s.Load("/tmp"));       // a folder
+  EXPECT_FALSE(s.Load("/dev/zero"));  // no regular file: nothing to read up to an end
   EXPECT_EQ(Bytes(s), "keep");
   EXPECT_EQ(s.Position(), 3);
   EXPECT_FALSE(s.Save("/nonexistent-qel-folder/file"));

@@ -122,6 +122,29 @@ TEST(QELDeleteLine, Utf16BigEndianWithNul) {
   EXPECT_EQ(Bytes(s), "\xFE\xFF" + Utf16Be(u"a\r\nc\r\n"));
 }
 
+TEST(QELDeleteLine, CharactersNotBytesAreCompared) {
+  struct Case {
+    std::string content, wanted, expected;
+  };
+  const Case cases[] = {
+      // U+4200 is the bytes 00 42 in UTF-16 LE: found across "A" and "B", but that
+      // is no character of the text.
+      {"\xFF\xFE" + Utf16Le(u"x\nAB"), "\xE4\x88\x80", "\xFF\xFE" + Utf16Le(u"x\r\nAB\r\n")},
+      // A lone surrogate stays as it was, an odd last byte becomes U+FFFD.
+      {"\xFF\xFE" + Utf16Le(u"x\n") + "\x00\xD8" + Utf16Le(u"a\nb") + "\x62", "z",
+       "\xFF\xFE" + Utf16Le(u"x\r\n") + "\x00\xD8" + Utf16Le(u"a\r\nb\uFFFD\r\n")},
+      // The code page has no euro sign: no line holds it, not even one with a "?".
+      {"x\nwhat?\n", "\xE2\x82\xAC", "x\r\nwhat?\r\n"},
+  };
+  for (const Case& c : cases) {
+    TQELMemoryStream s;
+    Fill(s, c.content);
+    s.SetPosition(0);
+    s.DeleteLineContaining(c.wanted);
+    EXPECT_EQ(Bytes(s), c.expected) << c.content;
+  }
+}
+
 TEST(QELDeleteLine, OnlyAMarkLeavesTheMark) {
   TQELMemoryStream s;
   Fill(s, "\xFF\xFE");

@@ -1,5 +1,6 @@
 // The stream classes: positions, sizes, gaps, buffers, copies and files.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -121,6 +122,12 @@ TEST(MemoryStreamReadWrite, WriteBeyondTheEndLeavesZeroBytes) {
   Put(s, "!");
   EXPECT_EQ(s.Size(), 51 + 100000 + 1);
   EXPECT_EQ(std::string(s.Memory() + 51, 100000), std::string(100000, '\0'));
+  // A gap beyond the block that takes fresh pages keeps the content before it.
+  s.Seek(8 << 20, soEnd);
+  Put(s, "?");
+  ASSERT_EQ(s.Size(), 51 + 100001 + (8 << 20) + 1);
+  EXPECT_EQ(Content(s).substr(0, 51), std::string("xx") + std::string(48, '\0') + "Z");
+  EXPECT_EQ(Content(s).find_first_not_of('\0', 100052), static_cast<std::size_t>(s.Size() - 1));
 }
 
 TEST(MemoryStreamReadWrite, OverwriteInsideKeepsTheSize) {
@@ -396,6 +403,15 @@ TEST(FileStreams, OpenErrors) {
   EXPECT_THROW(TFileStream("/tmp", fmOpenRead), EFOpenError);
   TMemoryStream s;
   EXPECT_THROW(s.LoadFromFile("/tmp"), EFOpenError);
+  // Nothing but a regular file, and no waiting for a FIFO's writer (the alarm
+  // ends a test that would wait for ever).
+  const std::string fifo = TempPath("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ::alarm(20);
+  EXPECT_THROW(TFileStream(fifo, fmOpenRead), EFOpenError);
+  EXPECT_THROW(s.LoadFromFile("/dev/zero"), EFOpenError);
+  ::alarm(0);
+  std::remove(fifo.c_str());
 }
 
 TEST(FileStreams, ReadWriteSeekAndSize) {
@@ -419,6 +435,8 @@ TEST(FileStreams, ReadWriteSeekAndSize) {
     EXPECT_EQ(f.Read(buf, 16), 0);
     EXPECT_EQ(f.Seek(-2, soEnd), 3);
     EXPECT_THROW(f.ReadBuffer(buf, 3), EReadError);
+    EXPECT_THROW(f.Seek(-10, soCurrent), EStreamError);  // before the start
+    EXPECT_EQ(f.Position(), 5);
   }
   {
     TFileStream f(path, fmOpenRead);

@@ -292,6 +292,7 @@ class UnZipperPeers : public ScratchTest {
 };
 
 TEST_F(UnZipperPeers, TestZipWithCommentAndTwoMethods) {
+  const UmaskGuard mask(022);
   TAbUnZipper u;
   u.SetFileName(PeerZip("go-test.zip"));
   ASSERT_EQ(u.Count(), 2);
@@ -323,13 +324,14 @@ TEST_F(UnZipperPeers, DataDescriptorsTakeSizesFromTheDirectory) {
 }
 
 TEST_F(UnZipperPeers, UnixArchiveFoldersFlattenedAndModesKept) {
+  const UmaskGuard mask(022);
   EXPECT_EQ(ExtractAll(PeerZip("go-unix.zip"), base_), std::vector<std::string>{});
   EXPECT_EQ(Listing(),
             (std::vector<std::string>{"base", "base/bar", "base/hello", "base/readonly"}));
   EXPECT_EQ(ReadFile(base_ + "/hello"), "world \r\n");
   EXPECT_EQ(ReadFile(base_ + "/bar"), "foo \r\n");
   EXPECT_EQ(ReadFile(base_ + "/readonly"), "important \r\n");
-  EXPECT_EQ(ModeOf(base_ + "/hello") & 07777, 0666u);
+  EXPECT_EQ(ModeOf(base_ + "/hello") & 07777, 0644u);  // stored 0666: no write for others
   EXPECT_EQ(ModeOf(base_ + "/readonly") & 07777, 0444u);
   EXPECT_EQ(MTimeOf(base_ + "/readonly"),
             DateTimeToUnix(EncodeDate(2011, 12, 8) + EncodeTime(10, 6, 8, 0)));
@@ -433,8 +435,10 @@ TEST_F(UnZipperPeers, BadCrcEntriesStayWithTheFailureReported) {
 }
 
 TEST_F(UnZipperPeers, SymlinkEntryBecomesAPlainFile) {
+  const UmaskGuard mask(022);
   EXPECT_EQ(ExtractAll(PeerZip("go-symlink.zip"), base_), std::vector<std::string>{});
   EXPECT_TRUE(S_ISREG(ModeOf(base_ + "/symlink")));
+  EXPECT_EQ(ModeOf(base_ + "/symlink") & 07777, 0644u);  // a new file's mode, not the link's 0777
   EXPECT_EQ(ReadFile(base_ + "/symlink"), "../target");
   EXPECT_EQ(Listing(), (std::vector<std::string>{"base", "base/symlink"}));
 }
@@ -627,9 +631,10 @@ TEST_F(UnZipperHostile, TraversalNamesStayInsideWithRestoredPaths) {
 TEST_F(UnZipperHostile, NamesThatAreNoFileFail) {
   std::vector<RawEntry> entries = {RawEntry::Stored("..", "a"), RawEntry::Stored("x/.", "b"),
                                    RawEntry::Stored(std::string("nul\0byte", 8), "c"),
+                                   RawEntry::Stored(std::string("a\0/../x", 7), "e"),
                                    RawEntry::Stored("fine", "d")};
   const auto failures = ExtractInside(entries);
-  ASSERT_EQ(failures.size(), 3u);
+  ASSERT_EQ(failures.size(), 4u);
   EXPECT_EQ(Listing(), (std::vector<std::string>{"a.tmp", "base", "base/fine"}));
 }
 
@@ -728,6 +733,7 @@ TEST_F(UnZipperHostile, LocalHeaderSignatureChecked) {
 }
 
 TEST_F(UnZipperHostile, SetIdBitsAreNeverApplied) {
+  const UmaskGuard mask(022);
   RawEntry e = RawEntry::Stored("tool", "#!/bin/sh\n");
   e.made_by = 3 << 8 | 30;
   e.attributes = 0104755u << 16;  // set-user-id
@@ -736,8 +742,41 @@ TEST_F(UnZipperHostile, SetIdBitsAreNeverApplied) {
   g.attributes = 0163777u << 16;  // set-group-id + sticky
   EXPECT_EQ(ExtractInside({e, g}), std::vector<std::string>{});
   EXPECT_EQ(ModeOf(base_ + "/tool") & 07777, 0755u);
-  EXPECT_EQ(ModeOf(base_ + "/sticky") & 07777, 0777u);
+  EXPECT_EQ(ModeOf(base_ + "/sticky") & 07777, 0755u);  // and no write for others
   EXPECT_TRUE(S_ISREG(ModeOf(base_ + "/sticky")));
+}
+
+TEST_F(UnZipperHostile, ModesNeverLockTheOwnerOutNorOpenWritesToOthers) {
+  const UmaskGuard mask(027);
+  struct Case {
+    const char* name;
+    std::uint16_t made_by;
+    std::uint32_t attributes;
+    mode_t expected;
+  };
+  constexpr std::uint16_t kUnix = 3 << 8 | 30;
+  const Case cases[] = {
+      {"plain", kUnix, 0100644u << 16, 0640},  // through the umask
+      {"none", kUnix, 0100000u << 16, 0400},   // the owner can always read
+      {"write-only", kUnix, 0100200u << 16, 0600},
+      {"read-only", kUnix, 0100444u << 16, 0440},  // stays read-only
+      {"open", kUnix, 0100777u << 16, 0750},       // no write for group or others
+      {"set-id", kUnix, 0107777u << 16, 0750},
+      {"link", kUnix, 0120777u << 16, 0640},  // a plain file now: a new file's mode
+      {"dos", 20, 0x20, 0640},
+      {"dos-read-only", 20, 0x21, 0440},
+  };
+  std::vector<RawEntry> entries;
+  for (const Case& c : cases) {
+    entries.push_back(RawEntry::Stored(c.name, c.name));
+    entries.back().made_by = c.made_by;
+    entries.back().attributes = c.attributes;
+  }
+  EXPECT_EQ(ExtractInside(entries), std::vector<std::string>{});
+  for (const Case& c : cases) {
+    const std::string path = base_ + "/" + c.name;
+    EXPECT_EQ(ModeOf(path), S_IFREG | c.expected) << c.name;
+  }
 }
 
 TEST_F(UnZipperHostile, FolderEntriesProduceNothing) {

@@ -63,6 +63,18 @@ inline std::string PeerZip(const std::string& name) {
   return vto::testing::PeerDataPath("zips/" + name);
 }
 
+// Pins the process's umask while it lives.
+class UmaskGuard {
+ public:
+  explicit UmaskGuard(mode_t mask) : old_(::umask(mask)) {}
+  ~UmaskGuard() { ::umask(old_); }
+  UmaskGuard(const UmaskGuard&) = delete;
+  UmaskGuard& operator=(const UmaskGuard&) = delete;
+
+ private:
+  mode_t old_;
+};
+
 // A fresh folder under the build tree, removed afterwards: <root>/base is where
 // extraction goes, <root> itself is where anything escaping it would land.
 class ScratchTest : public ::testing::Test {

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include "DateTime.h"
@@ -135,10 +136,11 @@ TEST(ZipCrc, StandardValues) {
   EXPECT_EQ(ZipCrc32(ZipCrc32(0, "1234", 4), "56789", 5), 0xCBF43926u);
 }
 
-TEST(ZipNames, LastPartAfterBackslashOrColon) {
+TEST(ZipNames, LastPartAfterSlashBackslashOrColon) {
   EXPECT_EQ(ExtractNamePart("C:\\dir\\a.txt"), "a.txt");
   EXPECT_EQ(ExtractNamePart("C:a.txt"), "a.txt");
-  EXPECT_EQ(ExtractNamePart("dir/a.txt"), "dir/a.txt");  // "/" is not cut here
+  EXPECT_EQ(ExtractNamePart("dir/a.txt"), "a.txt");  // this platform's folders too
+  EXPECT_EQ(ExtractNamePart("/abs/dir/"), "");
   EXPECT_EQ(ExtractNamePart("plain"), "plain");
 }
 
@@ -197,16 +199,23 @@ TEST(ZipWriter, AbcUnderTheNameZip) {
 }
 
 TEST(ZipWriter, DeflateDataIsZlibDefaultLevelWithoutWrapper) {
-  std::string text;
-  for (int i = 0; i < 5000; ++i) text += "line " + std::to_string(i * 7919 % 1000) + " of text\n";
-  uLongf size = compressBound(static_cast<uLong>(text.size()));
-  std::string z(size, '\0');
-  ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(z.data()), &size,
-                      reinterpret_cast<const Bytef*>(text.data()), static_cast<uLong>(text.size()),
-                      Z_DEFAULT_COMPRESSION),
-            Z_OK);
-  z.resize(size);
-  EXPECT_EQ(DeflateRaw(text), z.substr(2, z.size() - 6));
+  // Small and larger than the pieces the writer hands zlib at a time.
+  for (int lines : {5000, 150000}) {
+    std::string text;
+    for (int i = 0; i < lines; ++i)
+      text += "line " + std::to_string(i * 7919 % 1000) + " of text\n";
+    uLongf size = compressBound(static_cast<uLong>(text.size()));
+    std::string z(size, '\0');
+    ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(z.data()), &size,
+                        reinterpret_cast<const Bytef*>(text.data()),
+                        static_cast<uLong>(text.size()), Z_DEFAULT_COMPRESSION),
+              Z_OK);
+    z.resize(size);
+    const std::string raw = z.substr(2, z.size() - 6);
+    EXPECT_EQ(DeflateRaw(text), raw);
+    const std::string a = PackOne("n", text, EncodeDate(2020, 1, 2));
+    EXPECT_EQ(a.substr(31, GetLE32(U(a, 18))), raw) << lines;
+  }
 }
 
 TEST(ZipWriter, EmptyDataIsStored) {
@@ -346,6 +355,39 @@ TEST(ZipWriter, ReadsEntriesOfAnExistingArchive) {
   EXPECT_DOUBLE_EQ(archive.Entries().Items(1).Date(),
                    EncodeDate(2024, 5, 6) + EncodeTime(13, 14, 14, 0));
   EXPECT_THROW(archive.Entries().Items(2), EZipArchiveError);
+}
+
+// A source that gives out after some bytes, as a file on a failing disk does.
+class FailingSource : public TStream {
+ public:
+  explicit FailingSource(std::int64_t size) : size_(size) {}
+  std::int32_t Read(void* Buffer, std::int32_t Count) override {
+    if (pos_ >= size_ / 2) throw EReadError();
+    const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(Count, size_ - pos_));
+    std::memset(Buffer, 'a', static_cast<std::size_t>(n));
+    pos_ += n;
+    return n;
+  }
+  std::int32_t Write(const void*, std::int32_t) override { return 0; }
+  std::int64_t Seek(std::int64_t Offset, TSeekOrigin Origin) override {
+    pos_ = (Origin == soBeginning ? 0 : Origin == soCurrent ? pos_ : size_) + Offset;
+    return pos_;
+  }
+
+ private:
+  std::int64_t size_, pos_ = 0;
+};
+
+TEST(ZipWriter, ASourceFailingMidwayLeavesTheArchiveAsItWas) {
+  const std::string before = PackOne("kept.txt", "kept bytes", EncodeDate(2020, 1, 2));
+  TMemoryStream s;
+  s.WriteBuffer(before.data(), static_cast<std::int32_t>(before.size()));
+  TZipArchive archive;
+  archive.Open(s);
+  FailingSource source(4 << 20);
+  EXPECT_THROW(archive.AddStream("lost.txt", 0x20, EncodeDate(2020, 1, 2), source), EReadError);
+  EXPECT_EQ(Content(s), before);
+  EXPECT_EQ(archive.Entries().Count(), 1);
 }
 
 // ---- standard readers accept what is written ----
