@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "IdGlobalProtocols.h"
-#include "IdHTTPHeaderInfo.h"
-#include "IdHeaderList.h"
+#include "http/IdGlobalProtocols.h"
+#include "http/IdHTTPHeaderInfo.h"
+#include "http/IdHeaderList.h"
 
 namespace {
 

@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "IdHTTP.h"
-#include "IdSSLOpenSSL.h"
-#include "NginxServer.h"
-#include "QELStream.h"
+#include "http/IdHTTP.h"
+#include "net/IdSSLOpenSSL.h"
+#include "qelstream/QELStream.h"
+#include "tests/support/NginxServer.h"
 
 extern char** environ;
 

@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
-#include "DateTime.h"
-#include "Desktop.h"
-#include "IdHTTP.h"
-#include "MemoryIOHandler.h"
-#include "QELStream.h"
+#include "desktop/DateTime.h"
+#include "desktop/Desktop.h"
+#include "http/IdHTTP.h"
+#include "qelstream/QELStream.h"
+#include "tests/support/MemoryIOHandler.h"
 
 namespace {
 

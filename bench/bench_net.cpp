@@ -26,9 +26,9 @@
 #include <utility>
 #include <vector>
 
-#include "IdSSLOpenSSL.h"
-#include "Streams.h"
-#include "TestCertificates.h"
+#include "net/IdSSLOpenSSL.h"
+#include "streams/Streams.h"
+#include "tests/support/TestCertificates.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <random>
 #include <string>
 
-#include "QELStream.h"
+#include "qelstream/QELStream.h"
 
 namespace {
 
@@ -228,8 +228,7 @@ void BM_ZlibCompress2(benchmark::State& state) {
     // A caller of compress2 provides a fresh output block, as Compress makes one.
     uLongf n = compressBound(kDataSize);
     std::unique_ptr<Bytef[]> out(new Bytef[n]);
-    compress2(out.get(), &n,
-              reinterpret_cast<const Bytef*>(Document().data()), kDataSize, 6);
+    compress2(out.get(), &n, reinterpret_cast<const Bytef*>(Document().data()), kDataSize, 6);
     benchmark::DoNotOptimize(n);
   }
   state.SetBytesProcessed(state.iterations() * kDataSize);
@@ -248,8 +247,7 @@ void BM_ZlibUncompress(benchmark::State& state) {
   for (auto _ : state) {
     uLongf n = kDataSize;
     std::unique_ptr<Bytef[]> out(new Bytef[n]);
-    uncompress(out.get(), &n,
-               reinterpret_cast<const Bytef*>(Deflated().data()), Deflated().size());
+    uncompress(out.get(), &n, reinterpret_cast<const Bytef*>(Deflated().data()), Deflated().size());
     benchmark::DoNotOptimize(n);
   }
   state.SetBytesProcessed(state.iterations() * kDataSize);

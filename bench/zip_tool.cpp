@@ -6,8 +6,8 @@
 #include <cstring>
 #include <exception>
 
-#include "DateTime.h"
-#include "QELStream.h"
+#include "desktop/DateTime.h"
+#include "qelstream/QELStream.h"
 
 int main(int argc, char** argv) {
   if (argc != 4 || (std::strcmp(argv[1], "zip") != 0 && std::strcmp(argv[1], "unzip") != 0)) {

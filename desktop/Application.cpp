@@ -1,8 +1,8 @@
-#include "Application.h"
+#include "desktop/Application.h"
 
 #include <unistd.h>
 
-#include "TextCodec.h"
+#include "desktop/TextCodec.h"
 
 namespace vto {
 

@@ -1,4 +1,4 @@
-#include "DateTime.h"
+#include "desktop/DateTime.h"
 
 #include <cmath>
 #include <ctime>

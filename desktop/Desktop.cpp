@@ -1,4 +1,4 @@
-#include "Desktop.h"
+#include "desktop/Desktop.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <mutex>
 
-#include "Application.h"
-#include "LinuxDesktop.h"
+#include "desktop/Application.h"
+#include "desktop/LinuxDesktop.h"
 
 namespace vto {
 

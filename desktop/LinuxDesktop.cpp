@@ -1,4 +1,4 @@
-#include "LinuxDesktop.h"
+#include "desktop/LinuxDesktop.h"
 
 // The error icon goes on a message box through the one call GTK 3 has for it,
 // deprecated in favour of building the box by hand.
@@ -142,12 +142,11 @@ Gio* LoadGio() {
     gio.ready = gio.cancellable_new && gio.cancellable_cancel && gio.timeout_source_new &&
                 gio.source_set_callback && gio.source_attach && gio.source_destroy &&
                 gio.source_unref && gio.file_new_for_path && gio.file_get_uri &&
-                gio.content_type_guess &&
-                gio.app_info_get_default_for_type && gio.app_info_launch_uris_async &&
-                gio.app_info_launch_uris_finish && gio.main_context_new &&
-                gio.main_context_push_thread_default && gio.main_context_pop_thread_default &&
-                gio.main_context_iteration && gio.main_context_unref && gio.object_unref &&
-                gio.free && gio.error_free;
+                gio.content_type_guess && gio.app_info_get_default_for_type &&
+                gio.app_info_launch_uris_async && gio.app_info_launch_uris_finish &&
+                gio.main_context_new && gio.main_context_push_thread_default &&
+                gio.main_context_pop_thread_default && gio.main_context_iteration &&
+                gio.main_context_unref && gio.object_unref && gio.free && gio.error_free;
   });
   return gio.ready ? &gio : nullptr;
 }
@@ -218,7 +217,8 @@ int LinuxDesktop::StartProgram(const std::string& path, const std::string& param
   // A program is started as one or not at all: a file that cannot be run is
   // never handed to whatever application its content would open with.
   struct stat st {};
-  if (path.empty() || stat(path.c_str(), &st) != 0) return ErrnoToShellResult(errno ? errno : ENOENT);
+  if (path.empty() || stat(path.c_str(), &st) != 0)
+    return ErrnoToShellResult(errno ? errno : ENOENT);
   if (!S_ISREG(st.st_mode) || access(path.c_str(), X_OK) != 0) return kSeErrAccessDenied;
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return kSeErrOutOfMemory;

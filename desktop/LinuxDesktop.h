@@ -4,7 +4,7 @@
 // opens no document pays nothing for them.
 #pragma once
 
-#include "Desktop.h"
+#include "desktop/Desktop.h"
 
 namespace vto {
 

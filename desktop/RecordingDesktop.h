@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Desktop.h"
+#include "desktop/Desktop.h"
 
 namespace vto {
 

@@ -1,4 +1,4 @@
-#include "TextCodec.h"
+#include "desktop/TextCodec.h"
 
 #include <array>
 

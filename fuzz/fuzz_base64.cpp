@@ -1,8 +1,8 @@
 // The three Base64 decoders; whatever a stream encodes comes back unchanged.
 #include <string>
 
-#include "FuzzCommon.h"
-#include "QELStream.h"
+#include "fuzz/FuzzCommon.h"
+#include "qelstream/QELStream.h"
 
 using namespace vto;
 

@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
-#include "CommandLine.h"
-#include "FuzzCommon.h"
+#include "fuzz/FuzzCommon.h"
+#include "launcher/CommandLine.h"
 
 using namespace vto;
 

@@ -5,9 +5,9 @@
 // separated by NUL; the first value is also read as a cookie date.
 #include <string>
 
-#include "FuzzCommon.h"
-#include "IdCookie.h"
-#include "IdURI.h"
+#include "fuzz/FuzzCommon.h"
+#include "http/IdCookie.h"
+#include "net/IdURI.h"
 
 using namespace vto;
 

@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <string>
 
-#include "FuzzCommon.h"
-#include "QELStream.h"
+#include "fuzz/FuzzCommon.h"
+#include "qelstream/QELStream.h"
 
 using namespace vto;
 

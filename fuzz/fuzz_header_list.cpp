@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
-#include "FuzzCommon.h"
-#include "IdHeaderList.h"
+#include "fuzz/FuzzCommon.h"
+#include "http/IdHeaderList.h"
 
 using namespace vto;
 

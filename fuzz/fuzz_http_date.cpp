@@ -1,8 +1,8 @@
 // Dates of HTTP headers in any of their forms.
 #include <cmath>
 
-#include "FuzzCommon.h"
-#include "IdGlobalProtocols.h"
+#include "fuzz/FuzzCommon.h"
+#include "http/IdGlobalProtocols.h"
 
 using namespace vto;
 

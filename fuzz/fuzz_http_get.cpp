@@ -6,10 +6,10 @@
 // bytes of up to four connections, separated by NUL (the last may hold NULs).
 #include <string>
 
-#include "FuzzCommon.h"
-#include "IdHTTP.h"
-#include "MemoryIOHandler.h"
-#include "QELStream.h"
+#include "fuzz/FuzzCommon.h"
+#include "http/IdHTTP.h"
+#include "qelstream/QELStream.h"
+#include "tests/support/MemoryIOHandler.h"
 
 using namespace vto;
 

@@ -2,9 +2,9 @@
 // the HTML body's meta http-equiv declarations taken over.
 #include <string>
 
-#include "FuzzCommon.h"
-#include "IdHTTPHeaderInfo.h"
-#include "Streams.h"
+#include "fuzz/FuzzCommon.h"
+#include "http/IdHTTPHeaderInfo.h"
+#include "streams/Streams.h"
 
 using namespace vto;
 

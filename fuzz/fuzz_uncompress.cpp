@@ -1,9 +1,9 @@
 // zlib streams of any origin inflated in place; compressed content comes back whole.
 #include <string>
 
-#include "FuzzCommon.h"
-#include "QELStream.h"
-#include "ZStreams.h"
+#include "fuzz/FuzzCommon.h"
+#include "qelstream/QELStream.h"
+#include "streams/ZStreams.h"
 
 using namespace vto;
 

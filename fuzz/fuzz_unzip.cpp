@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <string>
 
-#include "Desktop.h"
-#include "FuzzCommon.h"
-#include "QELStream.h"
+#include "desktop/Desktop.h"
+#include "fuzz/FuzzCommon.h"
+#include "qelstream/QELStream.h"
 
 using namespace vto;
 namespace fs = std::filesystem;

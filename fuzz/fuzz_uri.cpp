@@ -1,8 +1,8 @@
 // URIs: splitting, composing, the percent-encodings and path resolution.
 #include <string>
 
-#include "FuzzCommon.h"
-#include "IdURI.h"
+#include "fuzz/FuzzCommon.h"
+#include "net/IdURI.h"
 
 using namespace vto;
 

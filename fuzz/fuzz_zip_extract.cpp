@@ -6,9 +6,9 @@
 #include <fstream>
 #include <string>
 
-#include "AbUnZipper.h"
-#include "Desktop.h"
-#include "FuzzCommon.h"
+#include "desktop/Desktop.h"
+#include "fuzz/FuzzCommon.h"
+#include "zip/AbUnZipper.h"
 
 using namespace vto;
 namespace fs = std::filesystem;

@@ -2,9 +2,9 @@
 // entry added to it (which rewrites the directory of whatever was read).
 #include <string>
 
-#include "FuzzCommon.h"
-#include "Streams.h"
-#include "ZipArchive.h"
+#include "fuzz/FuzzCommon.h"
+#include "streams/Streams.h"
+#include "zip/ZipArchive.h"
 
 using namespace vto;
 

@@ -1,12 +1,12 @@
-#include "IdAuthentication.h"
+#include "http/IdAuthentication.h"
 
 #include <mutex>
 #include <utility>
 #include <vector>
 
-#include "IdText.h"
-#include "QELStream.h"
-#include "TextCodec.h"
+#include "desktop/TextCodec.h"
+#include "http/IdText.h"
+#include "qelstream/QELStream.h"
 
 namespace vto {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "IdHeaderList.h"
+#include "http/IdHeaderList.h"
 
 namespace vto {
 

@@ -1,11 +1,11 @@
-#include "IdCookie.h"
+#include "http/IdCookie.h"
 
 #include <algorithm>
 #include <mutex>
 
-#include "IdStack.h"
-#include "IdText.h"
-#include "TextCodec.h"
+#include "desktop/TextCodec.h"
+#include "http/IdText.h"
+#include "net/IdStack.h"
 
 namespace vto {
 

@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "DateTime.h"
-#include "IdHeaderList.h"
-#include "IdURI.h"
+#include "desktop/DateTime.h"
+#include "http/IdHeaderList.h"
+#include "net/IdURI.h"
 
 namespace vto {
 

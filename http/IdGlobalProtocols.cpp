@@ -1,11 +1,11 @@
-#include "IdGlobalProtocols.h"
+#include "http/IdGlobalProtocols.h"
 
 #include <cmath>
 #include <cstdio>
 #include <optional>
 
-#include "IdText.h"
-#include "TextCodec.h"
+#include "desktop/TextCodec.h"
+#include "http/IdText.h"
 
 namespace vto {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "DateTime.h"
+#include "desktop/DateTime.h"
 
 namespace vto {
 

@@ -1,12 +1,12 @@
-#include "IdHTTP.h"
+#include "http/IdHTTP.h"
 
 #include <algorithm>
 
-#include "IdExceptions.h"
-#include "IdSSLOpenSSL.h"
-#include "IdText.h"
-#include "Streams.h"
-#include "TextCodec.h"
+#include "desktop/TextCodec.h"
+#include "http/IdText.h"
+#include "net/IdExceptions.h"
+#include "net/IdSSLOpenSSL.h"
+#include "streams/Streams.h"
 
 namespace vto {
 
@@ -567,8 +567,8 @@ bool PrepareFor(Holder& AHolder, const TIdHeaderList& AChallenges, const std::st
 
 bool TIdCustomHTTP::PrepareAuthorization(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse) {
   ++FAuthRetries;
-  return PrepareFor(ARequest, AResponse.WWWAuthenticate(), ARequest.Username(),
-                    ARequest.Password(), OnSelectAuthorization, OnAuthorization);
+  return PrepareFor(ARequest, AResponse.WWWAuthenticate(), ARequest.Username(), ARequest.Password(),
+                    OnSelectAuthorization, OnAuthorization);
 }
 
 bool TIdCustomHTTP::PrepareProxyAuthorization(TIdHTTPRequest&, TIdHTTPResponse& AResponse) {

@@ -16,13 +16,13 @@
 #include <string_view>
 #include <vector>
 
-#include "IdAuthentication.h"
-#include "IdCookie.h"
-#include "IdException.h"
-#include "IdHTTPHeaderInfo.h"
-#include "IdSet.h"
-#include "IdTCPConnection.h"
-#include "IdURI.h"
+#include "desktop/IdSet.h"
+#include "http/IdAuthentication.h"
+#include "http/IdCookie.h"
+#include "http/IdHTTPHeaderInfo.h"
+#include "net/IdException.h"
+#include "net/IdTCPConnection.h"
+#include "net/IdURI.h"
 
 namespace vto {
 

@@ -1,9 +1,9 @@
-#include "IdHTTPHeaderInfo.h"
+#include "http/IdHTTPHeaderInfo.h"
 
-#include "IdGlobalProtocols.h"
-#include "IdText.h"
-#include "Streams.h"
-#include "TextCodec.h"
+#include "desktop/TextCodec.h"
+#include "http/IdGlobalProtocols.h"
+#include "http/IdText.h"
+#include "streams/Streams.h"
 
 namespace vto {
 

@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "DateTime.h"
-#include "IdAuthentication.h"
-#include "IdHeaderList.h"
-#include "IdURI.h"
+#include "desktop/DateTime.h"
+#include "http/IdAuthentication.h"
+#include "http/IdHeaderList.h"
+#include "net/IdURI.h"
 
 namespace vto {
 

@@ -1,8 +1,8 @@
-#include "IdHeaderList.h"
+#include "http/IdHeaderList.h"
 
 #include <algorithm>
 
-#include "IdText.h"
+#include "http/IdText.h"
 
 namespace vto {
 

@@ -1,8 +1,8 @@
-#include "IdText.h"
+#include "http/IdText.h"
 
 #include <limits>
 
-#include "TextCodec.h"
+#include "desktop/TextCodec.h"
 
 namespace vto::http_text {
 

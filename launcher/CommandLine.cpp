@@ -1,6 +1,6 @@
-#include "CommandLine.h"
+#include "launcher/CommandLine.h"
 
-#include "TextCodec.h"
+#include "desktop/TextCodec.h"
 
 namespace vto {
 

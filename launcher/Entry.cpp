@@ -1,12 +1,12 @@
-#include "Entry.h"
+#include "launcher/Entry.h"
 
 #include <exception>
 #include <memory>
 
-#include "Application.h"
-#include "CommandLine.h"
-#include "Desktop.h"
-#include "launchvto.h"
+#include "desktop/Application.h"
+#include "desktop/Desktop.h"
+#include "launcher/CommandLine.h"
+#include "launcher/launchvto.h"
 
 namespace vto {
 

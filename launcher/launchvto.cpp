@@ -1,9 +1,9 @@
-#include "launchvto.h"
+#include "launcher/launchvto.h"
 
-#include "Desktop.h"
-#include "IdHTTP.h"
-#include "IdSSLOpenSSL.h"
-#include "QELStream.h"
+#include "desktop/Desktop.h"
+#include "http/IdHTTP.h"
+#include "net/IdSSLOpenSSL.h"
+#include "qelstream/QELStream.h"
 
 namespace vto {
 

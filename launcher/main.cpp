@@ -1,5 +1,5 @@
-#include "CommandLine.h"
-#include "Entry.h"
+#include "launcher/CommandLine.h"
+#include "launcher/Entry.h"
 
 int main(int argc, char** argv) {
   vto::SetCommandLineArguments(argc, argv);

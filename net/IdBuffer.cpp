@@ -1,10 +1,10 @@
-#include "IdBuffer.h"
+#include "net/IdBuffer.h"
 
 #include <cstring>
 #include <limits>
 
-#include "IdExceptions.h"
-#include "Streams.h"
+#include "net/IdExceptions.h"
+#include "streams/Streams.h"
 
 namespace vto {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "IdGlobal.h"
-#include "IdStack.h"
+#include "net/IdGlobal.h"
+#include "net/IdStack.h"
 
 namespace vto {
 

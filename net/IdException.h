@@ -1,7 +1,7 @@
 // Base of every error of the HTTP client and the network transport.
 #pragma once
 
-#include "Exception.h"
+#include "desktop/Exception.h"
 
 namespace vto {
 

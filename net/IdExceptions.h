@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "IdException.h"
+#include "net/IdException.h"
 
 namespace vto {
 

@@ -1,8 +1,8 @@
-#include "IdGlobal.h"
+#include "net/IdGlobal.h"
 
 #include <chrono>
 
-#include "TextCodec.h"
+#include "desktop/TextCodec.h"
 
 namespace vto {
 

@@ -1,10 +1,10 @@
-#include "IdIDN.h"
+#include "net/IdIDN.h"
 
 #include <cstdint>
 #include <limits>
 #include <vector>
 
-#include "TextCodec.h"
+#include "desktop/TextCodec.h"
 
 namespace vto {
 

@@ -1,12 +1,12 @@
-#include "IdIOHandler.h"
+#include "net/IdIOHandler.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
-#include "IdExceptions.h"
-#include "IdTCPConnection.h"
-#include "Streams.h"
+#include "net/IdExceptions.h"
+#include "net/IdTCPConnection.h"
+#include "streams/Streams.h"
 
 namespace vto {
 

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "IdBuffer.h"
-#include "IdGlobal.h"
-#include "IdStack.h"
+#include "net/IdBuffer.h"
+#include "net/IdGlobal.h"
+#include "net/IdStack.h"
 
 namespace vto {
 

@@ -1,6 +1,6 @@
-#include "IdIOHandlerSocket.h"
+#include "net/IdIOHandlerSocket.h"
 
-#include "IdExceptions.h"
+#include "net/IdExceptions.h"
 
 namespace vto {
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "IdIOHandler.h"
-#include "IdStack.h"
+#include "net/IdIOHandler.h"
+#include "net/IdStack.h"
 
 namespace vto {
 

@@ -1,4 +1,4 @@
-#include "IdSSLOpenSSL.h"
+#include "net/IdSSLOpenSSL.h"
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -11,11 +11,11 @@
 #include <cstring>
 #include <mutex>
 
-#include "IdExceptions.h"
-#include "IdIDN.h"
-#include "IdSocketApi.h"
-#include "IdURI.h"
-#include "TextCodec.h"
+#include "desktop/TextCodec.h"
+#include "net/IdExceptions.h"
+#include "net/IdIDN.h"
+#include "net/IdSocketApi.h"
+#include "net/IdURI.h"
 
 namespace vto {
 
@@ -97,8 +97,9 @@ int SocketBioDestroy(BIO* bio) {
 
 BIO_METHOD* SocketBioMethod() {
   static BIO_METHOD* method = [] {
-    BIO_METHOD* m = ossl::BIO_meth_new(ossl::BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
-                                 "connection socket");
+    BIO_METHOD* m =
+        ossl::BIO_meth_new(ossl::BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
+                           "connection socket");
     if (m != nullptr) {
       ossl::BIO_meth_set_write(m, SocketBioWrite);
       ossl::BIO_meth_set_read(m, SocketBioRead);
@@ -178,8 +179,8 @@ void InfoCallback(const SSL* ssl, int where, int ret) {
 
 int VerifyCallback(int ok, X509_STORE_CTX* store) {
   std::lock_guard<std::mutex> guard(VerifyCallbackLock());
-  auto* ssl =
-      static_cast<SSL*>(ossl::X509_STORE_CTX_get_ex_data(store, ossl::SSL_get_ex_data_X509_STORE_CTX_idx()));
+  auto* ssl = static_cast<SSL*>(
+      ossl::X509_STORE_CTX_get_ex_data(store, ossl::SSL_get_ex_data_X509_STORE_CTX_idx()));
   TIdSSLSocket* socket = SocketOf(ssl);
   if (socket == nullptr || socket->SSLContext() == nullptr ||
       socket->SSLContext()->Parent == nullptr) {
@@ -323,11 +324,13 @@ void TIdSSLOptions::SetSSLVersions(TIdSSLVersions Value) {
 // ---------------------------------------------------------------- certificate
 
 std::string TIdX509::Subject() const {
-  return FCertificate == nullptr ? std::string() : NameText(ossl::X509_get_subject_name(FCertificate));
+  return FCertificate == nullptr ? std::string()
+                                 : NameText(ossl::X509_get_subject_name(FCertificate));
 }
 
 std::string TIdX509::Issuer() const {
-  return FCertificate == nullptr ? std::string() : NameText(ossl::X509_get_issuer_name(FCertificate));
+  return FCertificate == nullptr ? std::string()
+                                 : NameText(ossl::X509_get_issuer_name(FCertificate));
 }
 
 // ---------------------------------------------------------------- context
@@ -414,14 +417,15 @@ void TIdSSLContext::BuildContext(TIdSSLCtxMode ACtxMode) {
   ossl::ERR_clear_error();
 
   if (!RootCertFile.empty() || !VerifyDirs.empty()) {
-    if (ossl::SSL_CTX_load_verify_locations(FContext,
-                                      RootCertFile.empty() ? nullptr : RootCertFile.c_str(),
-                                      VerifyDirs.empty() ? nullptr : VerifyDirs.c_str()) != 1) {
+    if (ossl::SSL_CTX_load_verify_locations(
+            FContext, RootCertFile.empty() ? nullptr : RootCertFile.c_str(),
+            VerifyDirs.empty() ? nullptr : VerifyDirs.c_str()) != 1) {
       EIdOpenSSLAPICryptoError::RaiseException<EIdOSSLLoadingRootCertError>(
           "Could not load root certificate.");
     }
   }
-  if (!CertFile.empty() && ossl::SSL_CTX_use_certificate_chain_file(FContext, CertFile.c_str()) != 1) {
+  if (!CertFile.empty() &&
+      ossl::SSL_CTX_use_certificate_chain_file(FContext, CertFile.c_str()) != 1) {
     EIdOpenSSLAPICryptoError::RaiseException<EIdOSSLLoadingCertError>(
         "Could not load certificate.");
   }
@@ -464,7 +468,8 @@ void TIdSSLContext::BuildContext(TIdSSLCtxMode ACtxMode) {
     std::memcpy(sid, &SessionId, sizeof sid);
     ossl::SSL_CTX_set_session_id_context(FContext, sid, sizeof sid);
     if (!RootCertFile.empty()) {
-      ossl::SSL_CTX_set_client_CA_list(FContext, ossl::SSL_load_client_CA_file(RootCertFile.c_str()));
+      ossl::SSL_CTX_set_client_CA_list(FContext,
+                                       ossl::SSL_load_client_CA_file(RootCertFile.c_str()));
     }
   }
   ossl::ERR_clear_error();
@@ -654,7 +659,8 @@ bool TIdSSLSocket::WaitForData(TIdSocketHandle& ASocket, std::int32_t AMSec) {
     }
     const std::int64_t left = deadline - IdTicks();
     if (AMSec >= 0 && left < 0) return false;
-    if (!ASocket.Readable(AMSec < 0 ? AMSec : static_cast<std::int32_t>(std::max<std::int64_t>(left, 0))))
+    if (!ASocket.Readable(AMSec < 0 ? AMSec
+                                    : static_cast<std::int32_t>(std::max<std::int64_t>(left, 0))))
       return false;
     // Something came: application data, or records of the session alone (a
     // TLS 1.3 server's session tickets), which leave nothing to read.
@@ -848,7 +854,7 @@ bool TIdSSLIOHandlerSocketOpenSSL::Readable(std::int32_t AMSec) {
 }
 
 std::int32_t TIdSSLIOHandlerSocketOpenSSL::ReceiveDecrypted(std::uint8_t* ABuffer,
-                                                           std::int32_t ALength) {
+                                                            std::int32_t ALength) {
   if (!FSSLSocket) TIdStack::RaiseSocketError(10057);
   return FSSLSocket->Recv(ABuffer, ALength);
 }

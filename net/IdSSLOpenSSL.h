@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
-#include "IdIOHandlerSocket.h"
-#include "IdSSLOpenSSLBinding.h"
-#include "IdSet.h"
+#include "desktop/IdSet.h"
+#include "net/IdIOHandlerSocket.h"
+#include "net/IdSSLOpenSSLBinding.h"
 
 namespace vto {
 

@@ -1,4 +1,4 @@
-#include "IdSSLOpenSSLBinding.h"
+#include "net/IdSSLOpenSSLBinding.h"
 
 #include <dlfcn.h>
 
@@ -58,9 +58,9 @@ bool BindOpenSSLLibraries(ReadyState& state) {
     }
   }
   // One pass over the table, each function in its own library.
-#define VTO_OPENSSL_BIND(library, name)                                                   \
-  ossl::name = reinterpret_cast<decltype(ossl::name)>(                                     \
-      ::dlsym(library == Crypto ? state.crypto : state.ssl, #name));                       \
+#define VTO_OPENSSL_BIND(library, name)                              \
+  ossl::name = reinterpret_cast<decltype(ossl::name)>(               \
+      ::dlsym(library == Crypto ? state.crypto : state.ssl, #name)); \
   if (ossl::name == nullptr) state.missing.push_back(#name);
   VTO_OPENSSL_FUNCTIONS(VTO_OPENSSL_BIND)
 #undef VTO_OPENSSL_BIND
@@ -130,7 +130,7 @@ int OpenSSLStartupCount() {
 std::string OpenSSLErrorText(std::uint32_t ACode) {
   char buffer[161] = {};
   if (ossl::ERR_error_string_n == nullptr) return std::string();  // OpenSSL never bound
-  ossl::ERR_error_string_n(ACode, buffer, sizeof buffer);  // 160 characters and the NUL
+  ossl::ERR_error_string_n(ACode, buffer, sizeof buffer);         // 160 characters and the NUL
   buffer[160] = '\0';
   return std::string(buffer);
 }

@@ -23,96 +23,96 @@
 #include <utility>
 #include <vector>
 
-#include "IdException.h"
-#include "IdStack.h"
+#include "net/IdException.h"
+#include "net/IdStack.h"
 
 // Every OpenSSL function the program calls: X(library, name). Those of the
 // TLS library begin with SSL_, TLS or DTLS; all others are the crypto
 // library's. Each is required: OpenSSL 3 has them all, and one missing means
 // an OpenSSL the program cannot use.
-#define VTO_OPENSSL_FUNCTIONS(X)                                                             \
-  X(Crypto, OPENSSL_init_crypto)                                                             \
-  X(Crypto, OPENSSL_cleanup)                                                                 \
-  X(Crypto, CRYPTO_free)                                                                     \
-  X(Crypto, ERR_get_error)                                                                   \
-  X(Crypto, ERR_peek_error)                                                                  \
-  X(Crypto, ERR_clear_error)                                                                 \
-  X(Crypto, ERR_error_string_n)                                                              \
-  X(Crypto, BIO_new)                                                                         \
-  X(Crypto, BIO_free)                                                                        \
-  X(Crypto, BIO_new_file)                                                                    \
-  X(Crypto, BIO_get_new_index)                                                               \
-  X(Crypto, BIO_meth_new)                                                                    \
-  X(Crypto, BIO_meth_set_write)                                                              \
-  X(Crypto, BIO_meth_set_read)                                                               \
-  X(Crypto, BIO_meth_set_ctrl)                                                               \
-  X(Crypto, BIO_meth_set_create)                                                             \
-  X(Crypto, BIO_meth_set_destroy)                                                            \
-  X(Crypto, BIO_get_data)                                                                    \
-  X(Crypto, BIO_set_data)                                                                    \
-  X(Crypto, BIO_set_init)                                                                    \
-  X(Crypto, BIO_get_shutdown)                                                                \
-  X(Crypto, BIO_set_shutdown)                                                                \
-  X(Crypto, BIO_set_flags)                                                                   \
-  X(Crypto, BIO_clear_flags)                                                                 \
-  X(Crypto, PEM_read_bio_Parameters)                                                         \
-  X(Crypto, EVP_PKEY_free)                                                                   \
-  X(Crypto, X509_NAME_oneline)                                                               \
-  X(Crypto, X509_get_subject_name)                                                           \
-  X(Crypto, X509_get_issuer_name)                                                            \
-  X(Crypto, X509_STORE_CTX_get_ex_data)                                                      \
-  X(Crypto, X509_STORE_CTX_get_current_cert)                                                 \
-  X(Crypto, X509_STORE_CTX_get_error)                                                        \
-  X(Crypto, X509_STORE_CTX_get_error_depth)                                                  \
-  X(Ssl, OPENSSL_init_ssl)                                                                   \
-  X(Ssl, TLS_method)                                                                         \
-  X(Ssl, TLS_client_method)                                                                  \
-  X(Ssl, TLS_server_method)                                                                  \
-  X(Ssl, SSL_CTX_new)                                                                        \
-  X(Ssl, SSL_CTX_free)                                                                       \
-  X(Ssl, SSL_CTX_ctrl)                                                                       \
-  X(Ssl, SSL_CTX_set_options)                                                                \
-  X(Ssl, SSL_CTX_clear_options)                                                              \
-  X(Ssl, SSL_CTX_set_default_read_buffer_len)                                                \
-  X(Ssl, SSL_CTX_set_default_passwd_cb)                                                      \
-  X(Ssl, SSL_CTX_set_default_passwd_cb_userdata)                                             \
-  X(Ssl, SSL_CTX_set_default_verify_paths)                                                   \
-  X(Ssl, SSL_CTX_load_verify_locations)                                                      \
-  X(Ssl, SSL_CTX_use_certificate_chain_file)                                                 \
-  X(Ssl, SSL_CTX_use_PrivateKey_file)                                                        \
-  X(Ssl, SSL_CTX_set0_tmp_dh_pkey)                                                           \
-  X(Ssl, SSL_CTX_set_info_callback)                                                          \
-  X(Ssl, SSL_CTX_set_cipher_list)                                                            \
-  X(Ssl, SSL_CTX_set_verify)                                                                 \
-  X(Ssl, SSL_CTX_set_verify_depth)                                                           \
-  X(Ssl, SSL_CTX_set_session_id_context)                                                     \
-  X(Ssl, SSL_CTX_set_client_CA_list)                                                         \
-  X(Ssl, SSL_load_client_CA_file)                                                            \
-  X(Ssl, SSL_new)                                                                            \
-  X(Ssl, SSL_free)                                                                           \
-  X(Ssl, SSL_ctrl)                                                                           \
-  X(Ssl, SSL_set_ex_data)                                                                    \
-  X(Ssl, SSL_get_ex_data)                                                                    \
-  X(Ssl, SSL_get_ex_data_X509_STORE_CTX_idx)                                                 \
-  X(Ssl, SSL_set_bio)                                                                        \
-  X(Ssl, SSL_get_rbio)                                                                       \
-  X(Ssl, SSL_copy_session_id)                                                                \
-  X(Ssl, SSL_connect)                                                                        \
-  X(Ssl, SSL_accept)                                                                         \
-  X(Ssl, SSL_read)                                                                           \
-  X(Ssl, SSL_peek)                                                                           \
-  X(Ssl, SSL_write)                                                                          \
-  X(Ssl, SSL_pending)                                                                        \
-  X(Ssl, SSL_has_pending)                                                                    \
-  X(Ssl, SSL_get_error)                                                                      \
-  X(Ssl, SSL_shutdown)                                                                       \
-  X(Ssl, SSL_get_current_cipher)                                                             \
-  X(Ssl, SSL_CIPHER_get_name)                                                                \
-  X(Ssl, SSL_CIPHER_description)                                                             \
-  X(Ssl, SSL_CIPHER_get_bits)                                                                \
-  X(Ssl, SSL_CIPHER_get_version)                                                             \
-  X(Ssl, SSL_alert_type_string_long)                                                         \
-  X(Ssl, SSL_alert_desc_string_long)                                                         \
+#define VTO_OPENSSL_FUNCTIONS(X)                 \
+  X(Crypto, OPENSSL_init_crypto)                 \
+  X(Crypto, OPENSSL_cleanup)                     \
+  X(Crypto, CRYPTO_free)                         \
+  X(Crypto, ERR_get_error)                       \
+  X(Crypto, ERR_peek_error)                      \
+  X(Crypto, ERR_clear_error)                     \
+  X(Crypto, ERR_error_string_n)                  \
+  X(Crypto, BIO_new)                             \
+  X(Crypto, BIO_free)                            \
+  X(Crypto, BIO_new_file)                        \
+  X(Crypto, BIO_get_new_index)                   \
+  X(Crypto, BIO_meth_new)                        \
+  X(Crypto, BIO_meth_set_write)                  \
+  X(Crypto, BIO_meth_set_read)                   \
+  X(Crypto, BIO_meth_set_ctrl)                   \
+  X(Crypto, BIO_meth_set_create)                 \
+  X(Crypto, BIO_meth_set_destroy)                \
+  X(Crypto, BIO_get_data)                        \
+  X(Crypto, BIO_set_data)                        \
+  X(Crypto, BIO_set_init)                        \
+  X(Crypto, BIO_get_shutdown)                    \
+  X(Crypto, BIO_set_shutdown)                    \
+  X(Crypto, BIO_set_flags)                       \
+  X(Crypto, BIO_clear_flags)                     \
+  X(Crypto, PEM_read_bio_Parameters)             \
+  X(Crypto, EVP_PKEY_free)                       \
+  X(Crypto, X509_NAME_oneline)                   \
+  X(Crypto, X509_get_subject_name)               \
+  X(Crypto, X509_get_issuer_name)                \
+  X(Crypto, X509_STORE_CTX_get_ex_data)          \
+  X(Crypto, X509_STORE_CTX_get_current_cert)     \
+  X(Crypto, X509_STORE_CTX_get_error)            \
+  X(Crypto, X509_STORE_CTX_get_error_depth)      \
+  X(Ssl, OPENSSL_init_ssl)                       \
+  X(Ssl, TLS_method)                             \
+  X(Ssl, TLS_client_method)                      \
+  X(Ssl, TLS_server_method)                      \
+  X(Ssl, SSL_CTX_new)                            \
+  X(Ssl, SSL_CTX_free)                           \
+  X(Ssl, SSL_CTX_ctrl)                           \
+  X(Ssl, SSL_CTX_set_options)                    \
+  X(Ssl, SSL_CTX_clear_options)                  \
+  X(Ssl, SSL_CTX_set_default_read_buffer_len)    \
+  X(Ssl, SSL_CTX_set_default_passwd_cb)          \
+  X(Ssl, SSL_CTX_set_default_passwd_cb_userdata) \
+  X(Ssl, SSL_CTX_set_default_verify_paths)       \
+  X(Ssl, SSL_CTX_load_verify_locations)          \
+  X(Ssl, SSL_CTX_use_certificate_chain_file)     \
+  X(Ssl, SSL_CTX_use_PrivateKey_file)            \
+  X(Ssl, SSL_CTX_set0_tmp_dh_pkey)               \
+  X(Ssl, SSL_CTX_set_info_callback)              \
+  X(Ssl, SSL_CTX_set_cipher_list)                \
+  X(Ssl, SSL_CTX_set_verify)                     \
+  X(Ssl, SSL_CTX_set_verify_depth)               \
+  X(Ssl, SSL_CTX_set_session_id_context)         \
+  X(Ssl, SSL_CTX_set_client_CA_list)             \
+  X(Ssl, SSL_load_client_CA_file)                \
+  X(Ssl, SSL_new)                                \
+  X(Ssl, SSL_free)                               \
+  X(Ssl, SSL_ctrl)                               \
+  X(Ssl, SSL_set_ex_data)                        \
+  X(Ssl, SSL_get_ex_data)                        \
+  X(Ssl, SSL_get_ex_data_X509_STORE_CTX_idx)     \
+  X(Ssl, SSL_set_bio)                            \
+  X(Ssl, SSL_get_rbio)                           \
+  X(Ssl, SSL_copy_session_id)                    \
+  X(Ssl, SSL_connect)                            \
+  X(Ssl, SSL_accept)                             \
+  X(Ssl, SSL_read)                               \
+  X(Ssl, SSL_peek)                               \
+  X(Ssl, SSL_write)                              \
+  X(Ssl, SSL_pending)                            \
+  X(Ssl, SSL_has_pending)                        \
+  X(Ssl, SSL_get_error)                          \
+  X(Ssl, SSL_shutdown)                           \
+  X(Ssl, SSL_get_current_cipher)                 \
+  X(Ssl, SSL_CIPHER_get_name)                    \
+  X(Ssl, SSL_CIPHER_description)                 \
+  X(Ssl, SSL_CIPHER_get_bits)                    \
+  X(Ssl, SSL_CIPHER_get_version)                 \
+  X(Ssl, SSL_alert_type_string_long)             \
+  X(Ssl, SSL_alert_desc_string_long)             \
   X(Ssl, SSL_state_string_long)
 
 // The table: one pointer per function, named like it, null until bound. A call
@@ -228,8 +228,7 @@ class EIdOpenSSLAPISSLError : public EIdOpenSSLError {
     if (AErrCode == SSL_ERROR_SYSCALL) {
       const std::uint32_t queued = TakeOpenSSLError();
       if (queued != 0) {
-        EIdOpenSSLAPICryptoError::RaiseExceptionCode<EIdOSSLUnderlyingCryptoError>(
-            queued, AMsg);
+        EIdOpenSSLAPICryptoError::RaiseExceptionCode<EIdOSSLUnderlyingCryptoError>(queued, AMsg);
       }
       if (ARetCode == 0) {
         throw E(prefix + "EOF was observed that violates the protocol", AErrCode, 0);

@@ -10,9 +10,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "IdGlobal.h"
-#include "IdSocketApi.h"
-#include "IdStack.h"
+#include "net/IdGlobal.h"
+#include "net/IdSocketApi.h"
+#include "net/IdStack.h"
 
 namespace vto::sockets {
 

@@ -1,12 +1,12 @@
-#include "IdStack.h"
+#include "net/IdStack.h"
 
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
-#include "IdExceptions.h"
-#include "IdSocketApi.h"
-#include "TextCodec.h"
+#include "desktop/TextCodec.h"
+#include "net/IdExceptions.h"
+#include "net/IdSocketApi.h"
 
 namespace vto {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "IdGlobal.h"
+#include "net/IdGlobal.h"
 
 namespace vto {
 

@@ -1,8 +1,8 @@
-#include "IdTCPConnection.h"
+#include "net/IdTCPConnection.h"
 
 #include <algorithm>
 
-#include "IdExceptions.h"
+#include "net/IdExceptions.h"
 
 namespace vto {
 

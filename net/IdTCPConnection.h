@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "IdIOHandlerSocket.h"
+#include "net/IdIOHandlerSocket.h"
 
 namespace vto {
 

@@ -1,13 +1,13 @@
 // The document stream's core operations: whole content, append, insert, search,
 // replace, cut, copy and overwrite.
-#include "QELStream.h"
+#include "qelstream/QELStream.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
-#include "QELStreamInternal.h"
-#include "TextCodec.h"
+#include "desktop/TextCodec.h"
+#include "qelstream/QELStreamInternal.h"
 
 namespace vto {
 

@@ -17,8 +17,8 @@
 #include <string>
 #include <string_view>
 
-#include "DateTime.h"
-#include "Streams.h"
+#include "desktop/DateTime.h"
+#include "streams/Streams.h"
 
 namespace vto {
 

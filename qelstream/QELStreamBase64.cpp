@@ -4,8 +4,8 @@
 #include <exception>
 #include <limits>
 
-#include "QELStream.h"
-#include "QELStreamInternal.h"
+#include "qelstream/QELStream.h"
+#include "qelstream/QELStreamInternal.h"
 
 namespace vto {
 

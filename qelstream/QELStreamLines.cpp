@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "QELStream.h"
-#include "QELStreamInternal.h"
-#include "TextCodec.h"
+#include "desktop/TextCodec.h"
+#include "qelstream/QELStream.h"
+#include "qelstream/QELStreamInternal.h"
 
 namespace vto {
 

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string>
 
-#include "QELStream.h"
+#include "qelstream/QELStream.h"
 
 namespace vto {
 

@@ -5,9 +5,9 @@
 #include <emmintrin.h>
 #endif
 
-#include "QELStream.h"
-#include "QELStreamInternal.h"
-#include "TextCodec.h"
+#include "desktop/TextCodec.h"
+#include "qelstream/QELStream.h"
+#include "qelstream/QELStreamInternal.h"
 
 namespace vto::qel {
 

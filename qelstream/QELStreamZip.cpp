@@ -10,12 +10,12 @@
 #include <filesystem>
 #include <string>
 
-#include "AbUnZipper.h"
-#include "DateTime.h"
-#include "Desktop.h"
-#include "QELStream.h"
-#include "TextCodec.h"
-#include "ZipArchive.h"
+#include "desktop/DateTime.h"
+#include "desktop/Desktop.h"
+#include "desktop/TextCodec.h"
+#include "qelstream/QELStream.h"
+#include "zip/AbUnZipper.h"
+#include "zip/ZipArchive.h"
 
 namespace vto {
 

@@ -1,4 +1,4 @@
-#include "AbUnZipper.h"
+#include "zip/AbUnZipper.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,11 +11,11 @@
 #include <cstring>
 #include <limits>
 
-#include "Desktop.h"
-#include "Streams.h"
-#include "TextCodec.h"
-#include "ZStreams.h"
-#include "ZipCommon.h"
+#include "desktop/Desktop.h"
+#include "desktop/TextCodec.h"
+#include "streams/Streams.h"
+#include "streams/ZStreams.h"
+#include "zip/ZipCommon.h"
 
 namespace vto {
 

@@ -16,9 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "DateTime.h"
-#include "Exception.h"
-#include "Streams.h"
+#include "desktop/DateTime.h"
+#include "desktop/Exception.h"
+#include "desktop/IdSet.h"
+#include "streams/Streams.h"
 
 namespace vto {
 
@@ -65,20 +66,7 @@ class EAbIndexError : public EAbException {
 
 enum TAbExtractOption : unsigned { eoCreateDirs = 0, eoRestorePath = 1 };
 
-class TAbExtractOptions {
- public:
-  TAbExtractOptions() = default;
-  TAbExtractOptions(std::initializer_list<TAbExtractOption> options) {
-    for (auto o : options) Include(o);
-  }
-  bool Contains(TAbExtractOption o) const { return (bits_ & (1u << o)) != 0; }
-  void Include(TAbExtractOption o) { bits_ |= 1u << o; }
-  void Exclude(TAbExtractOption o) { bits_ &= ~(1u << o); }
-  bool operator==(const TAbExtractOptions&) const = default;
-
- private:
-  unsigned bits_ = 0;
-};
+using TAbExtractOptions = TIdSet<TAbExtractOption>;
 
 enum TAbArchiveType {
   atUnknown,

@@ -1,12 +1,12 @@
-#include "ZipArchive.h"
+#include "zip/ZipArchive.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <limits>
 
-#include "TextCodec.h"
-#include "ZStreams.h"
+#include "desktop/TextCodec.h"
+#include "streams/ZStreams.h"
 
 namespace vto {
 

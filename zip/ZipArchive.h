@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "DateTime.h"
-#include "Exception.h"
-#include "Streams.h"
-#include "ZipCommon.h"
+#include "desktop/DateTime.h"
+#include "desktop/Exception.h"
+#include "streams/Streams.h"
+#include "zip/ZipCommon.h"
 
 namespace vto {
 

@@ -1,4 +1,4 @@
-#include "ZipCommon.h"
+#include "zip/ZipCommon.h"
 
 #include <zlib.h>
 
@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-#include "TextCodec.h"
+#include "desktop/TextCodec.h"
 
 namespace vto {
 

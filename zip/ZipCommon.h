@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "DateTime.h"
-#include "Exception.h"
+#include "desktop/DateTime.h"
+#include "desktop/Exception.h"
 
 namespace vto {
 

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "DateTime.h"
-#include "ZoneGuard.h"
+#include "desktop/DateTime.h"
+#include "tests/support/ZoneGuard.h"
 
 using namespace vto;
 

@@ -3,23 +3,23 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <atomic>
-#include <chrono>
 #include <set>
 #include <thread>
 
-#include "Application.h"
-#include "Desktop.h"
-#include "LinuxDesktop.h"
-#include "RecordingDesktop.h"
-#include "TempNames.h"
+#include "desktop/Application.h"
+#include "desktop/Desktop.h"
+#include "desktop/LinuxDesktop.h"
+#include "desktop/RecordingDesktop.h"
+#include "tests/support/TempNames.h"
 
 namespace fs = std::filesystem;
 using namespace vto;
@@ -301,8 +301,7 @@ class StallingApplication {
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, out[1], 1);
     char* argv[] = {const_cast<char*>("dbus-daemon"), const_cast<char*>("--session"),
-                    const_cast<char*>("--nofork"), const_cast<char*>("--print-address=1"),
-                    nullptr};
+                    const_cast<char*>("--nofork"), const_cast<char*>("--print-address=1"), nullptr};
     if (posix_spawnp(&daemon_, "dbus-daemon", &fa, nullptr, argv, environ) != 0) daemon_ = -1;
     posix_spawn_file_actions_destroy(&fa);
     close(out[1]);

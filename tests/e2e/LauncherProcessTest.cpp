@@ -17,11 +17,11 @@
 #include <sstream>
 #include <thread>
 
-#include "LoopbackPort.h"
-#include "NginxServer.h"
-#include "ScriptedServer.h"
-#include "TempNames.h"
-#include "TestCertificates.h"
+#include "tests/support/LoopbackPort.h"
+#include "tests/support/NginxServer.h"
+#include "tests/support/ScriptedServer.h"
+#include "tests/support/TempNames.h"
+#include "tests/support/TestCertificates.h"
 
 namespace fs = std::filesystem;
 
@@ -304,9 +304,10 @@ TEST_F(DownloadProcess, ABodyCutByAResetIsNeitherSavedNorOpened) {
   Associate();
   vto::testing::ScriptedServer server(TlsServer(root_.string()));
   server.ExpectUntil("\r\n\r\n")
-      .Send("HTTP/1.1 200 OK\r\nContent-Type: application/x-java-jnlp-file\r\n"
-            "Content-Length: 100000\r\n\r\n" +
-            std::string(50000, 'x'))
+      .Send(
+          "HTTP/1.1 200 OK\r\nContent-Type: application/x-java-jnlp-file\r\n"
+          "Content-Length: 100000\r\n\r\n" +
+          std::string(50000, 'x'))
       .Reset();
   server.Start();
   const std::string url = "https://127.0.0.1:" + std::to_string(server.Port()) + "/vto.jnlp";
@@ -331,8 +332,7 @@ TEST_F(DownloadProcess, AnOpenSSLThatCannotBeUsedGivesTheDownloadDialog) {
     vto::testing::ScriptedServer server(TlsServer(root_.string()));
     server.NoHandshake().ExpectEnd();  // a connection comes, but no handshake
     server.Start();
-    const std::string served =
-        "https://127.0.0.1:" + std::to_string(server.Port()) + "/vto.jnlp";
+    const std::string served = "https://127.0.0.1:" + std::to_string(server.Port()) + "/vto.jnlp";
     const Result r = RunLauncher({"-u", served}, env);
     server.Join();
     EXPECT_EQ(r.exit_code, 0);

@@ -9,18 +9,17 @@ for tool in Xvfb xwininfo xdotool; do
   command -v "$tool" >/dev/null || { echo "missing $tool (scripts/setup.sh --test installs it)"; exit 1; }
 done
 
-display=""
-for n in $(seq 90 140); do
-  if [ ! -e "/tmp/.X${n}-lock" ] && [ ! -e "/tmp/.X11-unix/X${n}" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "no free display"; exit 1; }
-
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself and names it once it takes connections, so
+# that no other server (one still going away, one of another run) can be the
+# one the boxes land on.
+displayfile=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
 xvfb=$!
-cleanup() { kill "$xvfb" 2>/dev/null || true; [ -n "${app:-}" ] && kill "$app" 2>/dev/null || true; }
+cleanup() { kill "$xvfb" 2>/dev/null || true; [ -n "${app:-}" ] && kill "$app" 2>/dev/null || true; rm -f "$displayfile"; }
 trap cleanup EXIT
-export DISPLAY=$display
-for _ in $(seq 100); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
+[ -s "$displayfile" ] || { echo "FAIL: Xvfb did not start"; exit 1; }
+export DISPLAY=":$(tr -d '[:space:]' < "$displayfile")"
 
 # Shows one box of the launcher (arguments after the title), checks it is up and
 # modal, saves its picture to $shot, closes it with Esc, and checks a clean exit.
@@ -31,15 +30,22 @@ run_box() {
   env PATH=/nonexistent-vto JAVA_HOME=/nonexistent-vto "$launcher" "$@" 2>"$err" &
   app=$!
   # GTK also makes a hidden leader window of the same name: look for the one on screen.
-  local window=""
-  for _ in $(seq 300); do
+  local window="" start=$SECONDS
+  # A first GTK start on a fresh machine builds its font caches: give it a minute.
+  for _ in $(seq 600); do
     for w in $(xdotool search --name "^${title}\$" 2>/dev/null || true); do
       if xwininfo -id "$w" | grep -q 'Map State: IsViewable'; then window=$w; break; fi
     done
     [ -n "$window" ] && break
     sleep 0.1
   done
-  [ -n "$window" ] || { echo "FAIL: no dialog titled $title on screen"; xwininfo -root -tree; exit 1; }
+  if [ -z "$window" ]; then
+    echo "FAIL: no dialog titled $title on screen after $((SECONDS - start)) s"
+    kill -0 "$app" 2>/dev/null && echo "(the program still runs)" || echo "(the program has ended)"
+    echo "its standard error:"; cat "$err"
+    xwininfo -root -tree
+    exit 1
+  fi
   sleep 0.5
   import -window "$window" "$shot"
   if [ -n "${SCREENSHOT:-}" ]; then import -window root "${SCREENSHOT%.png}-$title.png"; fi

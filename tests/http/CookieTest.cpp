@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <thread>
 
-#include "IdAuthentication.h"
-#include "IdCookie.h"
-#include "ZoneGuard.h"
+#include "http/IdAuthentication.h"
+#include "http/IdCookie.h"
+#include "tests/support/ZoneGuard.h"
 
 namespace vto {
 namespace {

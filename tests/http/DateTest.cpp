@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "DateTime.h"
-#include "IdGlobalProtocols.h"
-#include "ZoneGuard.h"
+#include "desktop/DateTime.h"
+#include "http/IdGlobalProtocols.h"
+#include "tests/support/ZoneGuard.h"
 
 namespace vto {
 namespace {

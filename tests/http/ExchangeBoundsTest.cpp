@@ -7,9 +7,9 @@
 #include <limits>
 #include <string>
 
-#include "IdHTTP.h"
-#include "MemoryIOHandler.h"
-#include "QELStream.h"
+#include "http/IdHTTP.h"
+#include "qelstream/QELStream.h"
+#include "tests/support/MemoryIOHandler.h"
 
 namespace vto {
 namespace {
@@ -26,7 +26,8 @@ struct Exchange {
   // The bytes, then the close (error 0) or a failed read with that number.
   explicit Exchange(const std::string& bytes, std::size_t step = 1000, std::int32_t end = 0) {
     MemoryHandler::Script script;
-    for (std::size_t at = 0; at < bytes.size(); at += step) script.push_back({bytes.substr(at, step)});
+    for (std::size_t at = 0; at < bytes.size(); at += step)
+      script.push_back({bytes.substr(at, step)});
     if (end != 0) script.push_back({"", end});
     io.connections.push_back(std::move(script));
     io.refuse_unscripted_open = true;
@@ -34,7 +35,9 @@ struct Exchange {
     http.SetHandleRedirects(true);
   }
   void Get() { http.Get("http://h.example/dir/app.jnlp", body); }
-  std::string Content() { return std::string(body.Memory(), static_cast<std::size_t>(body.Size())); }
+  std::string Content() {
+    return std::string(body.Memory(), static_cast<std::size_t>(body.Size()));
+  }
 };
 
 // A body cut by an orderly close is what arrived; cut by a reset it is no body,
@@ -49,9 +52,9 @@ TEST(ExchangeBounds, ResponsesCutShort) {
   struct Case {
     const char* what;
     std::string bytes;
-    std::int32_t end;   // 0: orderly close
-    const char* body;   // the body kept, or null when Get must raise
-    std::int32_t error; // the socket error raised (0: EIdConnClosedGracefully)
+    std::int32_t end;    // 0: orderly close
+    const char* body;    // the body kept, or null when Get must raise
+    std::int32_t error;  // the socket error raised (0: EIdConnClosedGracefully)
   };
   const Case cases[] = {
       {"length, closed", length + "abc", 0, "abc", 0},
@@ -62,7 +65,8 @@ TEST(ExchangeBounds, ResponsesCutShort) {
       {"chunked, reset at a size", chunked + "2\r\nab\r\n", IdErr::ConnectionAborted, nullptr,
        IdErr::ConnectionAborted},
       {"until close, closed", close + "whole", 0, "whole", 0},
-      {"until close, reset", close + "part", IdErr::ConnectionReset, nullptr, IdErr::ConnectionReset},
+      {"until close, reset", close + "part", IdErr::ConnectionReset, nullptr,
+       IdErr::ConnectionReset},
       {"multipart, closed", multi + "data", 0, "--b\r\ndata", 0},
       {"multipart, reset", multi + "data", IdErr::ConnectionReset, nullptr, IdErr::ConnectionReset},
       {"headers, closed in a line", "HTTP/1.1 200 OK\r\nContent-Le", 0, nullptr, 0},
@@ -92,16 +96,18 @@ TEST(ExchangeBounds, ResponsesCutShort) {
 TEST(ExchangeBounds, ChunkSizesBeyondAMemoryStream) {
   // A chunk announced at 2^60 bytes costs only what arrives before the close.
   {
-    Exchange x("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-               "FFFFFFFFFFFFFFF\r\n0123456789");
+    Exchange x(
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+        "FFFFFFFFFFFFFFF\r\n0123456789");
     x.Get();
     EXPECT_EQ(x.Content(), "0123456789");
   }
   // Sixteen hex digits are no chunk size: the body ends there and the
   // connection is dropped.
   {
-    Exchange x("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-               "3\r\nabc\r\n10000000000000000\r\nxyz");
+    Exchange x(
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+        "3\r\nabc\r\n10000000000000000\r\nxyz");
     x.Get();
     EXPECT_EQ(x.Content(), "abc");
     EXPECT_FALSE(x.http.Connected());
@@ -109,8 +115,10 @@ TEST(ExchangeBounds, ChunkSizesBeyondAMemoryStream) {
   // Chunks that would carry the stream past its limit raise the stream's error
   // and leave it as it was before the chunk that did not fit.
   {
-    Exchange x("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-               "4\r\nabcd\r\n100\r\n" + std::string(256, 'z') + "\r\n0\r\n\r\n");
+    Exchange x(
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+        "4\r\nabcd\r\n100\r\n" +
+        std::string(256, 'z') + "\r\n0\r\n\r\n");
     x.body.SetSize(kStreamLimit - 16);
     x.body.SetPosition(kStreamLimit - 16);
     try {

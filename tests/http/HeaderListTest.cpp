@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "IdHeaderList.h"
+#include "http/IdHeaderList.h"
 
 namespace vto {
 namespace {

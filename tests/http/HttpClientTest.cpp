@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "IdExceptions.h"
-#include "IdHTTP.h"
-#include "IdSSLOpenSSL.h"
-#include "QELStream.h"
-#include "ScriptedServer.h"
-#include "TestCertificates.h"
+#include "http/IdHTTP.h"
+#include "net/IdExceptions.h"
+#include "net/IdSSLOpenSSL.h"
+#include "qelstream/QELStream.h"
+#include "tests/support/ScriptedServer.h"
+#include "tests/support/TestCertificates.h"
 
 namespace vto {
 namespace {

@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "IdHTTP.h"
-#include "IdSSLOpenSSL.h"
-#include "NginxServer.h"
-#include "QELStream.h"
+#include "http/IdHTTP.h"
+#include "net/IdSSLOpenSSL.h"
+#include "qelstream/QELStream.h"
+#include "tests/support/NginxServer.h"
 
 namespace vto {
 namespace {

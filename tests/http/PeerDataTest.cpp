@@ -8,11 +8,11 @@
 #include <map>
 #include <string>
 
-#include "DateTime.h"
-#include "IdGlobalProtocols.h"
-#include "IdURI.h"
-#include "PeerData.h"
-#include "ZoneGuard.h"
+#include "desktop/DateTime.h"
+#include "http/IdGlobalProtocols.h"
+#include "net/IdURI.h"
+#include "tests/support/PeerData.h"
+#include "tests/support/ZoneGuard.h"
 
 namespace vto {
 namespace {

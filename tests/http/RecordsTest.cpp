@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "DateTime.h"
-#include "IdGlobalProtocols.h"
-#include "IdHTTPHeaderInfo.h"
-#include "Streams.h"
-#include "ZoneGuard.h"
+#include "desktop/DateTime.h"
+#include "http/IdGlobalProtocols.h"
+#include "http/IdHTTPHeaderInfo.h"
+#include "streams/Streams.h"
+#include "tests/support/ZoneGuard.h"
 
 namespace vto {
 namespace {

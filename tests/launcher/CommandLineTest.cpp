@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "CommandLine.h"
+#include "launcher/CommandLine.h"
 
 using namespace vto;
 using Args = std::vector<std::string>;

@@ -1,10 +1,10 @@
 // The download fallback against a TLS server on loopback, with the recording
 // desktop: what is fetched, where it lands, what is opened, what the user sees.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,16 +15,16 @@
 #include <functional>
 #include <sstream>
 
-#include "CommandLine.h"
-#include "Entry.h"
-#include "LoopbackPort.h"
-#include "RecordingDesktop.h"
-#include "ScriptedServer.h"
-#include "SocketTimeoutGuard.h"
-#include "TempNames.h"
-#include "TestCertificates.h"
-#include "UnansweredListener.h"
-#include "launchvto.h"
+#include "desktop/RecordingDesktop.h"
+#include "launcher/CommandLine.h"
+#include "launcher/Entry.h"
+#include "launcher/launchvto.h"
+#include "tests/support/LoopbackPort.h"
+#include "tests/support/ScriptedServer.h"
+#include "tests/support/SocketTimeoutGuard.h"
+#include "tests/support/TempNames.h"
+#include "tests/support/TestCertificates.h"
+#include "tests/support/UnansweredListener.h"
 
 namespace fs = std::filesystem;
 using namespace vto;
@@ -240,7 +240,9 @@ TEST_F(DownloadTest, MisbehavingServersEndInTheDialogWithinTheBound) {
          s.ExpectUntil(request).Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n").Stall();
        }},
       {"silent in the header block",
-       [&](ScriptedServer& s) { s.ExpectUntil(request).Send("HTTP/1.1 200 OK\r\nServer: x").Stall(); }},
+       [&](ScriptedServer& s) {
+         s.ExpectUntil(request).Send("HTTP/1.1 200 OK\r\nServer: x").Stall();
+       }},
       {"reset in the body",
        [&](ScriptedServer& s) {
          s.ExpectUntil(request)

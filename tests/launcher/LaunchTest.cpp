@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "CommandLine.h"
-#include "Entry.h"
-#include "RecordingDesktop.h"
-#include "launchvto.h"
+#include "desktop/RecordingDesktop.h"
+#include "launcher/CommandLine.h"
+#include "launcher/Entry.h"
+#include "launcher/launchvto.h"
 
 namespace fs = std::filesystem;
 using namespace vto;

@@ -5,9 +5,9 @@
 #include <climits>
 #include <string>
 
-#include "IdBuffer.h"
-#include "IdExceptions.h"
-#include "Streams.h"
+#include "net/IdBuffer.h"
+#include "net/IdExceptions.h"
+#include "streams/Streams.h"
 
 namespace vto {
 namespace {

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "IdExceptions.h"
-#include "IdSocketApi.h"
-#include "IdTCPConnection.h"
-#include "LoopbackPort.h"
-#include "ScriptedServer.h"
+#include "net/IdExceptions.h"
+#include "net/IdSocketApi.h"
+#include "net/IdTCPConnection.h"
+#include "tests/support/LoopbackPort.h"
+#include "tests/support/ScriptedServer.h"
 
 namespace vto {
 namespace {
@@ -422,7 +422,7 @@ TEST(SocketHandle, ReadableWithZeroReturnsAtOnce) {
 
 #include <fcntl.h>
 
-#include "IdIDN.h"
+#include "net/IdIDN.h"
 
 namespace vto {
 namespace {

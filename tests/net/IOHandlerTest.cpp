@@ -6,10 +6,10 @@
 #include <memory>
 #include <string>
 
-#include "IdExceptions.h"
-#include "IdIOHandlerSocket.h"
-#include "ScriptedServer.h"
-#include "Streams.h"
+#include "net/IdExceptions.h"
+#include "net/IdIOHandlerSocket.h"
+#include "streams/Streams.h"
+#include "tests/support/ScriptedServer.h"
 
 namespace vto {
 namespace {

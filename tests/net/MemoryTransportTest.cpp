@@ -6,12 +6,12 @@
 #include <limits>
 #include <string>
 
-#include "IdExceptions.h"
-#include "IdGlobal.h"
-#include "IdIOHandler.h"
-#include "IdStack.h"
-#include "MemoryIOHandler.h"
-#include "Streams.h"
+#include "net/IdExceptions.h"
+#include "net/IdGlobal.h"
+#include "net/IdIOHandler.h"
+#include "net/IdStack.h"
+#include "streams/Streams.h"
+#include "tests/support/MemoryIOHandler.h"
 
 namespace vto {
 namespace {

@@ -17,15 +17,15 @@
 #include <string>
 #include <vector>
 
-#include "IdExceptions.h"
-#include "IdSSLOpenSSL.h"
-#include "IdTCPConnection.h"
-#include "OpenSSLServer.h"
-#include "ScriptedServer.h"
-#include "SocketTimeoutGuard.h"
-#include "Streams.h"
-#include "TestCertificates.h"
-#include "UnansweredListener.h"
+#include "net/IdExceptions.h"
+#include "net/IdSSLOpenSSL.h"
+#include "net/IdTCPConnection.h"
+#include "streams/Streams.h"
+#include "tests/support/OpenSSLServer.h"
+#include "tests/support/ScriptedServer.h"
+#include "tests/support/SocketTimeoutGuard.h"
+#include "tests/support/TestCertificates.h"
+#include "tests/support/UnansweredListener.h"
 
 namespace vto {
 namespace {
@@ -171,10 +171,10 @@ TEST(TlsServerName, AddressLiteralsGoOutWithoutAName) {
   // A server that refuses a name it does not serve reaches the handshake's end
   // over an address of either family, and over its own name.
   TempFolder logs;
-  testing::GnuTLSServer peer({"--http", "--sni-hostname=localhost", "--sni-hostname-fatal",
-                              "--x509certfile=" + Certs().current.certFile,
-                              "--x509keyfile=" + Certs().current.keyFile},
-                             logs.Path() + "/gnutls-serv.log");
+  testing::GnuTLSServer peer(
+      {"--http", "--sni-hostname=localhost", "--sni-hostname-fatal",
+       "--x509certfile=" + Certs().current.certFile, "--x509keyfile=" + Certs().current.keyFile},
+      logs.Path() + "/gnutls-serv.log");
   const std::string port = std::to_string(peer.Port());
   struct Target {
     const char* uri;
@@ -496,18 +496,18 @@ TEST(SSLContextBuild, DefaultContextVerifiesNothingAndKeepsTheCipherList) {
   EXPECT_EQ(SSL_CTX_get_options(context.Context()) & SSL_OP_NO_TLSv1_3, 0u);
   EXPECT_NE(SSL_CTX_get_mode(context.Context()) & SSL_MODE_AUTO_RETRY, 0u);
   // Trusted roots serve verification alone: without it none are loaded.
-  EXPECT_EQ(X509_STORE_get0_objects(SSL_CTX_get_cert_store(context.Context())) == nullptr
-                ? 0
-                : sk_X509_OBJECT_num(
-                      X509_STORE_get0_objects(SSL_CTX_get_cert_store(context.Context()))),
-            0);
+  EXPECT_EQ(
+      X509_STORE_get0_objects(SSL_CTX_get_cert_store(context.Context())) == nullptr
+          ? 0
+          : sk_X509_OBJECT_num(X509_STORE_get0_objects(SSL_CTX_get_cert_store(context.Context()))),
+      0);
   TIdSSLContext verifying;
   verifying.Method = sslvSSLv23;
   verifying.SSLVersions = kAllSSLVersions;
   verifying.VerifyMode = TIdSSLVerifyModeSet{sslvrfPeer};
   verifying.BuildContext(sslCtxClient);
-  EXPECT_GT(sk_X509_OBJECT_num(X509_STORE_get0_objects(SSL_CTX_get_cert_store(verifying.Context()))),
-            0);
+  EXPECT_GT(
+      sk_X509_OBJECT_num(X509_STORE_get0_objects(SSL_CTX_get_cert_store(verifying.Context()))), 0);
 }
 
 TEST(SSLContextBuild, VersionsOutsideTheSetAreSwitchedOff) {
@@ -867,9 +867,9 @@ TEST(TlsBoundedWaits, EveryWaitOnTheSocketEndsAtTheBound) {
   testing::SocketTimeoutGuard guard(kBound);
   struct Case {
     const char* what;
-    bool tls;           // the server runs TLS (else the handler passes through)
-    bool handshake;     // the server answers the handshake
-    bool sendHeader;    // the server sends a line before going silent
+    bool tls;         // the server runs TLS (else the handler passes through)
+    bool handshake;   // the server answers the handshake
+    bool sendHeader;  // the server sends a line before going silent
   };
   for (const Case& c : {Case{"silent after the handshake", true, true, false},
                         Case{"silent after a line", true, true, true},

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "QELStream.h"
-#include "QELTestUtil.h"
+#include "qelstream/QELStream.h"
+#include "tests/qelstream/QELTestUtil.h"
 
 namespace vto {
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "QELStream.h"
-#include "QELTestUtil.h"
-#include "ZStreams.h"
+#include "qelstream/QELStream.h"
+#include "streams/ZStreams.h"
+#include "tests/qelstream/QELTestUtil.h"
 
 namespace vto {
 namespace {

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "QELStream.h"
-#include "QELTestUtil.h"
+#include "qelstream/QELStream.h"
+#include "tests/qelstream/QELTestUtil.h"
 
 namespace vto {
 namespace {

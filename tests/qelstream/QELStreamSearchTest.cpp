@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "QELStreamInternal.h"
+#include "qelstream/QELStreamInternal.h"
 
 namespace vto::qel {
 namespace {

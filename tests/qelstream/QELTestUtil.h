@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "QELStream.h"
+#include "qelstream/QELStream.h"
 
 namespace vto::test {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <utility>
 
-#include "IdExceptions.h"
-#include "IdIOHandler.h"
-#include "IdStack.h"
+#include "net/IdExceptions.h"
+#include "net/IdIOHandler.h"
+#include "net/IdStack.h"
 
 namespace vto::testing {
 
@@ -27,9 +27,9 @@ class MemoryHandler : public TIdIOHandler {
  public:
   using Script = std::deque<ReadStep>;
 
-  Script reads;                           // what the open connection still gives
-  std::deque<Script> connections;         // scripts for the next opens, in order
-  bool refuse_unscripted_open = false;    // an open without a script is refused
+  Script reads;                         // what the open connection still gives
+  std::deque<Script> connections;       // scripts for the next opens, in order
+  bool refuse_unscripted_open = false;  // an open without a script is refused
   std::int32_t opens = 0;
   std::string sent;
   std::int32_t write_chunk = 1 << 30;     // most bytes a single send takes

@@ -1,6 +1,6 @@
-#include "NginxServer.h"
+#include "tests/support/NginxServer.h"
 
-#include "LoopbackPort.h"
+#include "tests/support/LoopbackPort.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

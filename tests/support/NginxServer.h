@@ -21,7 +21,7 @@
 #include <cstdint>
 #include <string>
 
-#include "TestCertificates.h"
+#include "tests/support/TestCertificates.h"
 
 namespace vto::testing {
 

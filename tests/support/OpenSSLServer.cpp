@@ -1,4 +1,4 @@
-#include "OpenSSLServer.h"
+#include "tests/support/OpenSSLServer.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "LoopbackPort.h"
+#include "tests/support/LoopbackPort.h"
 
 extern char** environ;
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "IdSSLOpenSSL.h"
+#include "net/IdSSLOpenSSL.h"
 
 namespace vto::testing {
 

@@ -8,13 +8,13 @@
 
 #include <random>
 
-#include "AbUnZipper.h"
-#include "DateTime.h"
-#include "TextCodec.h"
-#include "ZStreams.h"
-#include "ZipArchive.h"
-#include "ZipTestUtil.h"
-#include "ZoneGuard.h"
+#include "desktop/DateTime.h"
+#include "desktop/TextCodec.h"
+#include "streams/ZStreams.h"
+#include "tests/support/ZoneGuard.h"
+#include "tests/zip/ZipTestUtil.h"
+#include "zip/AbUnZipper.h"
+#include "zip/ZipArchive.h"
 
 namespace vto {
 namespace {

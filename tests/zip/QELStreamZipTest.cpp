@@ -4,12 +4,12 @@
 
 #include <memory>
 
-#include "AbUnZipper.h"
-#include "DateTime.h"
-#include "QELStream.h"
-#include "RecordingDesktop.h"
-#include "ZipArchive.h"
-#include "ZipTestUtil.h"
+#include "desktop/DateTime.h"
+#include "desktop/RecordingDesktop.h"
+#include "qelstream/QELStream.h"
+#include "tests/zip/ZipTestUtil.h"
+#include "zip/AbUnZipper.h"
+#include "zip/ZipArchive.h"
 
 namespace vto {
 namespace {

@@ -9,10 +9,10 @@
 #include <algorithm>
 #include <memory>
 
-#include "QELStream.h"
-#include "RecordingDesktop.h"
-#include "TempNames.h"
-#include "ZipTestUtil.h"
+#include "desktop/RecordingDesktop.h"
+#include "qelstream/QELStream.h"
+#include "tests/support/TempNames.h"
+#include "tests/zip/ZipTestUtil.h"
 
 namespace vto {
 namespace {

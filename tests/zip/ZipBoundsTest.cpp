@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "Streams.h"
-#include "ZipArchive.h"
-#include "ZipTestUtil.h"
+#include "streams/Streams.h"
+#include "tests/zip/ZipTestUtil.h"
+#include "zip/ZipArchive.h"
 
 namespace vto {
 namespace {

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "PeerData.h"
+#include "tests/support/PeerData.h"
 
-#include "ZipCommon.h"
+#include "zip/ZipCommon.h"
 
 namespace vto::ziptest {
 

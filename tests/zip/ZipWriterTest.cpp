@@ -7,11 +7,11 @@
 #include <cstring>
 #include <random>
 
-#include "DateTime.h"
-#include "Streams.h"
-#include "ZStreams.h"
-#include "ZipArchive.h"
-#include "ZipTestUtil.h"
+#include "desktop/DateTime.h"
+#include "streams/Streams.h"
+#include "streams/ZStreams.h"
+#include "tests/zip/ZipTestUtil.h"
+#include "zip/ZipArchive.h"
 
 namespace vto {
 namespace {

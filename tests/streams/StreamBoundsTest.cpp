@@ -8,9 +8,9 @@
 #include <fstream>
 #include <limits>
 
-#include "QELStream.h"
-#include "Streams.h"
-#include "ZStreams.h"
+#include "qelstream/QELStream.h"
+#include "streams/Streams.h"
+#include "streams/ZStreams.h"
 
 namespace vto {
 namespace {
@@ -51,9 +51,11 @@ TEST(MemoryStreamBounds, WritesIntoALargeBlockTakeLittleMoreThanTheyWrite) {
   s.SetSize(1536 * kMiB);
   const std::string chunk(32768, 'b');
   const std::int64_t before = ResidentBytes();
-  for (int i = 0; i < 320; ++i) s.WriteBuffer(chunk.data(), static_cast<std::int32_t>(chunk.size()));
+  for (int i = 0; i < 320; ++i)
+    s.WriteBuffer(chunk.data(), static_cast<std::int32_t>(chunk.size()));
   s.SetPosition(1000 * kMiB);
-  for (int i = 0; i < 320; ++i) s.WriteBuffer(chunk.data(), static_cast<std::int32_t>(chunk.size()));
+  for (int i = 0; i < 320; ++i)
+    s.WriteBuffer(chunk.data(), static_cast<std::int32_t>(chunk.size()));
   const std::int64_t grown = ResidentBytes() - before;
   EXPECT_GE(grown, 19 * kMiB);
   EXPECT_LT(grown, 40 * kMiB);

@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
-#include "Exception.h"
-#include "IdException.h"
-#include "IdGlobal.h"
-#include "IdSet.h"
+#include "desktop/Exception.h"
+#include "desktop/IdSet.h"
+#include "net/IdException.h"
+#include "net/IdGlobal.h"
 
 namespace vto {
 

@@ -1,4 +1,4 @@
-#include "Streams.h"
+#include "streams/Streams.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

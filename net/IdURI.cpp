@@ -1,8 +1,8 @@
-#include "IdURI.h"
+#include "net/IdURI.h"
 
 #include <algorithm>
 
-#include "TextCodec.h"
+#include "desktop/TextCodec.h"
 
 namespace vto {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "Streams.h"
+#include "streams/Streams.h"
 
 namespace vto {
 namespace {

@@ -9,7 +9,7 @@
 #include <functional>
 #include <vector>
 
-#include "Streams.h"
+#include "streams/Streams.h"
 
 namespace vto {
 

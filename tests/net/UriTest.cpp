@@ -3,8 +3,8 @@
 #include <random>
 #include <string>
 
-#include "IdURI.h"
-#include "TextCodec.h"
+#include "desktop/TextCodec.h"
+#include "net/IdURI.h"
 
 namespace vto {
 namespace {

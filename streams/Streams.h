@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "Exception.h"
+#include "desktop/Exception.h"
 
 namespace vto {
 
