@@ -18,7 +18,7 @@
 #include "desktop/Application.h"
 #include "desktop/Desktop.h"
 #include "desktop/LinuxDesktop.h"
-#include "desktop/RecordingDesktop.h"
+#include "tests/support/RecordingDesktopGuard.h"
 #include "tests/support/TempNames.h"
 
 namespace fs = std::filesystem;
@@ -44,16 +44,6 @@ void Touch(const fs::path& p, const char* text = "x") {
   std::ofstream(p) << text;
 }
 
-// Installs a recording desktop for the length of a test.
-struct Recorder {
-  Recorder() : desktop(new RecordingDesktop) {
-    previous = SetDesktop(std::unique_ptr<Desktop>(desktop));
-  }
-  ~Recorder() { SetDesktop(std::move(previous)); }
-  RecordingDesktop* desktop;
-  std::unique_ptr<Desktop> previous;
-};
-
 }  // namespace
 
 TEST(ApplicationTitle, CutAtFirstDotAndLowerCasedAfterTheFirstCharacter) {
@@ -66,18 +56,18 @@ TEST(ApplicationTitle, CutAtFirstDotAndLowerCasedAfterTheFirstCharacter) {
 }
 
 TEST(Dialogs, CarryTheirKindCaptionAndText) {
-  Recorder r;
+  vto::testing::RecordingDesktopGuard r;
   ShowMessageAt("hello\nworld", -1, -1);
   ShowErrorDialog("bad");
   ShowApplicationError("worse");
-  ASSERT_EQ(r.desktop->dialogs.size(), 3u);
-  EXPECT_EQ(r.desktop->dialogs[0].kind, DialogKind::Message);
-  EXPECT_EQ(r.desktop->dialogs[0].caption, Application().Title());
-  EXPECT_EQ(r.desktop->dialogs[0].text, "hello\nworld");
-  EXPECT_EQ(r.desktop->dialogs[1].kind, DialogKind::Error);
-  EXPECT_EQ(r.desktop->dialogs[1].caption, "Error");
-  EXPECT_EQ(r.desktop->dialogs[2].kind, DialogKind::ApplicationError);
-  EXPECT_EQ(r.desktop->dialogs[2].caption, "Application Error");
+  ASSERT_EQ(r->dialogs.size(), 3u);
+  EXPECT_EQ(r->dialogs[0].kind, DialogKind::Message);
+  EXPECT_EQ(r->dialogs[0].caption, Application().Title());
+  EXPECT_EQ(r->dialogs[0].text, "hello\nworld");
+  EXPECT_EQ(r->dialogs[1].kind, DialogKind::Error);
+  EXPECT_EQ(r->dialogs[1].caption, "Error");
+  EXPECT_EQ(r->dialogs[2].kind, DialogKind::ApplicationError);
+  EXPECT_EQ(r->dialogs[2].caption, "Application Error");
 }
 
 TEST(Environment, UnsetIsEmptyAndValuesComeWhole) {
@@ -144,12 +134,12 @@ TEST(IsExistingFileTest, FilesYesFoldersAndDanglingOrUnreadableLinksNo) {
 }
 
 TEST(TempNames, FolderFromTmpdirAndUniqueExclusiveNames) {
-  Recorder r;
+  vto::testing::RecordingDesktopGuard r;
   TempDir t;
   EXPECT_EQ(GetTempFolder(), "/tmp/");
-  r.desktop->environment["TMPDIR"] = t.path().string();
+  r.SetTmpDir(t.path().string());
   EXPECT_EQ(GetTempFolder(), t.path().string() + "/");
-  r.desktop->environment["TMPDIR"] = t.path().string() + "/";
+  r.SetTmpDir(t.path().string() + "/");
   EXPECT_EQ(GetTempFolder(), t.path().string() + "/");
 
   std::set<std::string> names;
@@ -163,7 +153,7 @@ TEST(TempNames, FolderFromTmpdirAndUniqueExclusiveNames) {
   EXPECT_EQ(names.size(), 200u);
   EXPECT_TRUE(vto::testing::IsTempName(MakeTempFileName("q"), t.path().string(), "q"));
 
-  r.desktop->environment["TMPDIR"] = (t.path() / "no-such-folder").string();
+  r.SetTmpDir((t.path() / "no-such-folder").string());
   EXPECT_EQ(MakeTempFileName("vto"), "");
 }
 

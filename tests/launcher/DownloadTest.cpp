@@ -15,11 +15,11 @@
 #include <functional>
 #include <sstream>
 
-#include "desktop/RecordingDesktop.h"
 #include "launcher/CommandLine.h"
 #include "launcher/Entry.h"
 #include "launcher/launchvto.h"
 #include "tests/support/LoopbackPort.h"
+#include "tests/support/RecordingDesktopGuard.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/SocketTimeoutGuard.h"
 #include "tests/support/TempNames.h"
@@ -44,16 +44,13 @@ std::string Slurp(const fs::path& p) {
 class DownloadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    desktop_ = new RecordingDesktop;
-    previous_ = SetDesktop(std::unique_ptr<Desktop>(desktop_));
     fs::create_directories(fs::path(folder_.Path()) / "bin");
     fs::create_directories(fs::path(folder_.Path()) / "tmp");
     desktop_->environment["PATH"] = folder_.Path() + "/bin";  // no Java launcher there
-    desktop_->environment["TMPDIR"] = Tmp().string();
+    desktop_.SetTmpDir(Tmp().string());
     certs_ = vto::testing::MakeSelfSignedCertificate(folder_.Path(), "server", "localhost",
                                                      vto::testing::CertificateValidity::Current);
   }
-  void TearDown() override { SetDesktop(std::move(previous_)); }
 
   // The user saw exactly the download dialog for url, and nothing was opened.
   void ExpectDownloadFailed(const std::string& url) {
@@ -81,8 +78,7 @@ class DownloadTest : public ::testing::Test {
 
   vto::testing::TempFolder folder_;
   vto::testing::CertificateFiles certs_;
-  RecordingDesktop* desktop_ = nullptr;
-  std::unique_ptr<Desktop> previous_;
+  vto::testing::RecordingDesktopGuard desktop_;
 };
 
 }  // namespace
@@ -205,7 +201,7 @@ TEST_F(DownloadTest, NoTemporaryFileMeansNoFileAnywhereElse) {
   ScriptedServer server(Tls());
   server.ExpectUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc").Close();
   server.Start();
-  desktop_->environment["TMPDIR"] = folder_.Path() + "/no-such-folder";
+  desktop_.SetTmpDir(folder_.Path() + "/no-such-folder");
   const std::string url = "https://127.0.0.1:" + std::to_string(server.Port()) + "/x";
   TLaunchVTO launcher;
   launcher.fJNPUrl = url;
@@ -322,7 +318,7 @@ TEST_F(DownloadTest, PlantedNamesAreNeverWrittenIntoOrOpened) {
     }
   } remove{onShm ? shm : std::string()};
   const fs::path tmp = onShm ? fs::path(shm) : Tmp();
-  desktop_->environment["TMPDIR"] = tmp.string();
+  desktop_.SetTmpDir(tmp.string());
   const uid_t other = 65534;  // nobody
   const fs::path victim = fs::path(folder_.Path()) / "victim";
   std::ofstream(victim) << "theirs";

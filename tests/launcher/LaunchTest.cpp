@@ -8,6 +8,7 @@
 #include "launcher/CommandLine.h"
 #include "launcher/Entry.h"
 #include "launcher/launchvto.h"
+#include "tests/support/RecordingDesktopGuard.h"
 
 namespace fs = std::filesystem;
 using namespace vto;
@@ -20,14 +21,9 @@ class LaunchTest : public ::testing::Test {
   void SetUp() override {
     std::string templ = (fs::temp_directory_path() / "vto-launch-XXXXXX").string();
     root_ = mkdtemp(templ.data());
-    desktop_ = new RecordingDesktop;
-    previous_ = SetDesktop(std::unique_ptr<Desktop>(desktop_));
-    desktop_->environment["TMPDIR"] = root_.string();
+    desktop_.SetTmpDir(root_.string());
   }
-  void TearDown() override {
-    SetDesktop(std::move(previous_));
-    fs::remove_all(root_);
-  }
+  void TearDown() override { fs::remove_all(root_); }
 
   // Makes folder root/dir and, when given, a program file in it.
   std::string Folder(const std::string& dir, const char* program = nullptr) {
@@ -45,8 +41,7 @@ class LaunchTest : public ::testing::Test {
   }
 
   fs::path root_;
-  RecordingDesktop* desktop_ = nullptr;
-  std::unique_ptr<Desktop> previous_;
+  vto::testing::RecordingDesktopGuard desktop_;
 };
 
 }  // namespace
@@ -191,13 +186,11 @@ struct BrokenDesktop : RecordingDesktop {
 }  // namespace
 
 TEST(EntryErrors, AnEscapingErrorShowsApplicationErrorAndExitsOne) {
-  auto* broken = new BrokenDesktop;
-  auto previous = SetDesktop(std::unique_ptr<Desktop>(broken));
+  vto::testing::RecordingDesktopGuard broken(std::make_unique<BrokenDesktop>());
   SetCommandLineArguments(Args{});
   EXPECT_EQ(RunLauncher(), 1);
   ASSERT_EQ(broken->dialogs.size(), 1u);
   EXPECT_EQ(broken->dialogs[0].kind, DialogKind::ApplicationError);
   EXPECT_EQ(broken->dialogs[0].caption, "Application Error");
   EXPECT_EQ(broken->dialogs[0].text, "stack could not start");
-  SetDesktop(std::move(previous));
 }

@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "desktop/DateTime.h"
-#include "desktop/RecordingDesktop.h"
 #include "qelstream/QELStream.h"
+#include "tests/support/RecordingDesktopGuard.h"
 #include "tests/zip/ZipTestUtil.h"
 #include "zip/AbUnZipper.h"
 #include "zip/ZipArchive.h"
@@ -37,14 +37,7 @@ class QELStreamZip : public ScratchTest {
     ScratchTest::SetUp();
     tmp_ = root_ + "/tmp";
     fs::create_directory(tmp_);
-    auto desktop = std::make_unique<RecordingDesktop>();
-    desktop->environment["TMPDIR"] = tmp_;
-    desktop_ = desktop.get();
-    old_ = SetDesktop(std::move(desktop));
-  }
-  void TearDown() override {
-    SetDesktop(std::move(old_));
-    ScratchTest::TearDown();
+    desktop_.SetTmpDir(tmp_);
   }
   std::vector<std::string> TempFiles() const {
     std::vector<std::string> names;
@@ -54,8 +47,7 @@ class QELStreamZip : public ScratchTest {
   }
 
   std::string tmp_;
-  RecordingDesktop* desktop_ = nullptr;
-  std::unique_ptr<Desktop> old_;
+  vto::testing::RecordingDesktopGuard desktop_;
 };
 
 TEST_F(QELStreamZip, RoundTripGivesTheSameBytesNameAndDate) {
@@ -280,7 +272,7 @@ TEST_F(QELStreamZip, AFileThatWasThereBeforeIsNeverReadOrDeleted) {
 }
 
 TEST_F(QELStreamZip, UnwritableTemporaryFolderReachesTheCaller) {
-  desktop_->environment["TMPDIR"] = root_ + "/missing";
+  desktop_.SetTmpDir(root_ + "/missing");
   TQELMemoryStream s;
   SetContent(s, "data");
   s.SetPosition(2);

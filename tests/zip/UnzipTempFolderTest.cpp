@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <memory>
 
-#include "desktop/RecordingDesktop.h"
 #include "qelstream/QELStream.h"
+#include "tests/support/RecordingDesktopGuard.h"
 #include "tests/support/TempNames.h"
 #include "tests/zip/ZipTestUtil.h"
 
@@ -25,13 +25,7 @@ class UnzipTempFolder : public ScratchTest {
     ScratchTest::SetUp();
     tmp_ = root_ + "/tmp";
     fs::create_directory(tmp_);
-    auto desktop = std::make_unique<RecordingDesktop>();
-    desktop->environment["TMPDIR"] = tmp_;
-    old_ = SetDesktop(std::move(desktop));
-  }
-  void TearDown() override {
-    SetDesktop(std::move(old_));
-    ScratchTest::TearDown();
+    desktop_.SetTmpDir(tmp_);
   }
   std::string Unzip(const std::string& archive, std::string* name = nullptr) {
     TQELMemoryStream s;
@@ -52,7 +46,7 @@ class UnzipTempFolder : public ScratchTest {
   }
 
   std::string tmp_;
-  std::unique_ptr<Desktop> old_;
+  vto::testing::RecordingDesktopGuard desktop_;
 };
 
 TEST_F(UnzipTempFolder, FurtherEntryNeverReplacesAFileKeptThere) {
@@ -122,9 +116,7 @@ TEST_F(UnzipTempFolder, AnUnprivilegedUserReadsBackEntriesOfAnyMode) {
     ASSERT_EQ(::chmod(root_.c_str(), 0755), 0);
     ASSERT_EQ(::chown(home.c_str(), kNobody, kNobody), 0);
   }
-  auto desktop = std::make_unique<RecordingDesktop>();
-  desktop->environment["TMPDIR"] = home;
-  auto previous = SetDesktop(std::move(desktop));
+  const vto::testing::RecordingDesktopGuard desktop(home);  // a TMPDIR that nobody owns
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
   const pid_t child = ::fork();
@@ -159,7 +151,6 @@ TEST_F(UnzipTempFolder, AnUnprivilegedUserReadsBackEntriesOfAnyMode) {
   ::close(fds[0]);
   int status = 0;
   ::waitpid(child, &status, 0);
-  SetDesktop(std::move(previous));
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   if (report.rfind("skip: ", 0) == 0) GTEST_SKIP() << report.substr(6);
   EXPECT_EQ(report, "");
