@@ -1,5 +1,6 @@
 // The input buffer: growth, the move-to-front and shrink rules, searching and
 // extracting.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -11,6 +12,9 @@
 
 namespace vto {
 namespace {
+
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 std::string Bytes(std::size_t n, char c = 'x') {
   return std::string(n, c);
@@ -83,12 +87,8 @@ TEST(BufferLimits, AppendingPastTwoGigabytesRaises) {
   TIdBuffer b;
   b.Write("a");
   char dummy = 0;  // never read: the size check comes first
-  try {
-    b.Write(&dummy, INT_MAX);
-    FAIL() << "no exception";
-  } catch (const EIdTooMuchDataInBuffer& e) {
-    EXPECT_STREQ(e.what(), "Too much data in buffer.");
-  }
+  ASSERT_THAT([&] { b.Write(&dummy, INT_MAX); },
+              ThrowsMessage<EIdTooMuchDataInBuffer>(StrEq("Too much data in buffer.")));
   EXPECT_EQ(b.Size(), 1);
 }
 
@@ -106,19 +106,12 @@ TEST(BufferSearch, BadArgumentsRaiseTheirMessages) {
   EXPECT_EQ(empty.IndexOf(std::string_view("a")), -1);
   TIdBuffer b;
   b.Write("abc");
-  try {
-    b.IndexOf(std::string_view(""));
-    FAIL();
-  } catch (const EIdException& e) {
-    EXPECT_STREQ(e.what(), "Buffer terminator must be specified.");
-  }
+  ASSERT_THAT([&] { b.IndexOf(std::string_view("")); },
+              ThrowsMessage<EIdException>(StrEq("Buffer terminator must be specified.")));
   for (int start : {-1, 3}) {
-    try {
-      b.IndexOf(std::string_view("a"), start);
-      FAIL();
-    } catch (const EIdException& e) {
-      EXPECT_STREQ(e.what(), "Buffer start position is invalid.");
-    }
+    ASSERT_THAT([&] { b.IndexOf(std::string_view("a"), start); },
+                ThrowsMessage<EIdException>(StrEq("Buffer start position is invalid.")))
+        << start;
   }
 }
 
@@ -126,12 +119,8 @@ TEST(BufferExtract, MoreThanBufferedRaisesWithBothCounts) {
   TIdBuffer b;
   b.Write("abc");
   TIdBytes out;
-  try {
-    b.ExtractToBytes(out, 5);
-    FAIL();
-  } catch (const EIdNotEnoughDataInBuffer& e) {
-    EXPECT_STREQ(e.what(), "Not enough data in buffer. (5/3)");
-  }
+  ASSERT_THAT([&] { b.ExtractToBytes(out, 5); },
+              ThrowsMessage<EIdNotEnoughDataInBuffer>(StrEq("Not enough data in buffer. (5/3)")));
   EXPECT_EQ(b.Size(), 3);
 }
 

@@ -1,6 +1,7 @@
 // TCP connect, bind and name resolution: host shortcuts, address tests, the
 // socket error numbers and texts, port ranges, connect time-out, IPv6.
 #include <arpa/inet.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -16,11 +17,15 @@
 #include "net/IdTCPConnection.h"
 #include "tests/support/LoopbackPort.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/support/SocketErrorMatchers.h"
 
 namespace vto {
 namespace {
 
 using testing::ScriptedServer;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
+using testing::ThrowsSocketError;
 
 // ---------------------------------------------------------------- addresses
 
@@ -75,13 +80,9 @@ TEST(Resolution, NameUnderInvalidDoesNotExist) {
   for (const char* name : {"no-such-host.invalid", "Deep.Name.INVALID.",
                            "b\xC3\xBC"
                            "cher.invalid"}) {
-    try {
-      TIdStack::ResolveHost(name, Id_IPv4);
-      FAIL() << name;
-    } catch (const EIdSocketError& e) {
-      EXPECT_EQ(e.LastError(), 11001);
-      EXPECT_STREQ(e.what(), "Socket Error # 11001\r\nHost not found.");
-    }
+    ASSERT_THAT([&] { TIdStack::ResolveHost(name, Id_IPv4); },
+                ThrowsSocketError(11001, "Socket Error # 11001\r\nHost not found."))
+        << name;
   }
 }
 
@@ -93,12 +94,9 @@ TEST(Resolution, OtherTextsGoToTheResolver) {
 }
 
 TEST(Resolution, UnsupportedVersionRaises) {
-  try {
-    TIdStack::ResolveHost("localhost", static_cast<TIdIPVersion>(7));
-    FAIL();
-  } catch (const EIdIPVersionUnsupported& e) {
-    EXPECT_STREQ(e.what(), "The requested IPVersion / Address family is not supported.");
-  }
+  ASSERT_THAT([] { TIdStack::ResolveHost("localhost", static_cast<TIdIPVersion>(7)); },
+              ThrowsMessage<EIdIPVersionUnsupported>(
+                  StrEq("The requested IPVersion / Address family is not supported.")));
 }
 
 TEST(Resolution, ResolverResultsMapToSocketNumbers) {
@@ -127,17 +125,11 @@ TEST(SocketErrors, ErrnoMapsToTheTableRows) {
 }
 
 TEST(SocketErrors, MessageCarriesNumberAndText) {
-  try {
-    TIdStack::RaiseSocketError(10060);
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.LastError(), 10060);
-    EXPECT_STREQ(e.what(), "Socket Error # 10060\r\nConnection timed out.");
-  }
-  try {
-    TIdStack::RaiseSocketError(12345);  // not in the table: empty text
-  } catch (const EIdSocketError& e) {
-    EXPECT_STREQ(e.what(), "Socket Error # 12345\r\n");
-  }
+  EXPECT_THAT([] { TIdStack::RaiseSocketError(10060); },
+              ThrowsSocketError(10060, "Socket Error # 10060\r\nConnection timed out."));
+  // Not in the table: empty text.
+  EXPECT_THAT([] { TIdStack::RaiseSocketError(12345); },
+              ThrowsMessage<EIdSocketError>(StrEq("Socket Error # 12345\r\n")));
   EXPECT_THROW(TIdStack::RaiseSocketError(10038), EIdNotASocket);
 }
 
@@ -187,54 +179,32 @@ TEST(ClientConnect, NothingListeningGivesConnectionRefused) {
   TIdTCPClient client;
   client.SetHost("127.0.0.1");
   client.SetPort(testing::UnusedLoopbackPort());
-  try {
-    client.Connect();
-    FAIL() << "connected";
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.LastError(), 10061);
-    EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
-  }
+  ASSERT_THAT([&] { client.Connect(); },
+              ThrowsSocketError(10061, "Socket Error # 10061\r\nConnection refused."));
   EXPECT_FALSE(client.Connected());
 }
 
 TEST(ClientConnect, UnknownHostGivesHostNotFound) {
   TIdTCPClient client;
-  try {
-    client.Connect("download.example.invalid", 443);
-    FAIL() << "connected";
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.LastError(), 11001);
-    EXPECT_STREQ(e.what(), "Socket Error # 11001\r\nHost not found.");
-  }
+  ASSERT_THAT([&] { client.Connect("download.example.invalid", 443); },
+              ThrowsSocketError(11001, "Socket Error # 11001\r\nHost not found."));
   EXPECT_FALSE(client.Connected());
 }
 
 TEST(ClientConnect, HostPortAndStateChecks) {
   TIdTCPClient client;
-  try {
-    client.Connect();
-    FAIL();
-  } catch (const EIdHostRequired& e) {
-    EXPECT_STREQ(e.what(), "A Host is required");
-  }
+  ASSERT_THAT([&] { client.Connect(); },
+              ThrowsMessage<EIdHostRequired>(StrEq("A Host is required")));
   client.SetHost("127.0.0.1");
-  try {
-    client.Connect();
-    FAIL();
-  } catch (const EIdPortRequired& e) {
-    EXPECT_STREQ(e.what(), "A Port is required");
-  }
+  ASSERT_THAT([&] { client.Connect(); },
+              ThrowsMessage<EIdPortRequired>(StrEq("A Port is required")));
   ScriptedServer server;
   server.Stall();
   server.Start();
   client.SetPort(server.Port());
   client.Connect();
-  try {
-    client.Connect();
-    FAIL();
-  } catch (const EIdAlreadyConnected& e) {
-    EXPECT_STREQ(e.what(), "Already connected.");
-  }
+  ASSERT_THAT([&] { client.Connect(); },
+              ThrowsMessage<EIdAlreadyConnected>(StrEq("Already connected.")));
   server.Release();
 }
 
@@ -243,12 +213,8 @@ TEST(ClientConnect, InvertedPortRangeRaises) {
   TIdTCPClient client;
   client.SetBoundPortMin(5000);
   client.SetBoundPortMax(4000);
-  try {
-    client.Connect("127.0.0.1", server.Port());
-    FAIL() << "connected";
-  } catch (const EIdInvalidPortRange& e) {
-    EXPECT_STREQ(e.what(), "Invalid Port Range (5000 - 4000)");
-  }
+  ASSERT_THAT([&] { client.Connect("127.0.0.1", server.Port()); },
+              ThrowsMessage<EIdInvalidPortRange>(StrEq("Invalid Port Range (5000 - 4000)")));
   EXPECT_FALSE(client.Connected());
 }
 
@@ -272,23 +238,16 @@ TEST(ClientConnect, BusyBoundPortCannotBeBound) {
   TIdTCPClient client;
   client.SetBoundIP("127.0.0.1");
   client.SetBoundPort(server.Port());
-  try {
-    client.Connect("127.0.0.1", server.Port());
-    FAIL() << "connected";
-  } catch (const EIdCouldNotBindSocket& e) {
-    EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
-  }
+  ASSERT_THAT([&] { client.Connect("127.0.0.1", server.Port()); },
+              ThrowsMessage<EIdCouldNotBindSocket>(
+                  StrEq("Could not bind socket. Address and port are already in use.")));
   client.SetBoundPort(0);
   client.SetBoundPortMin(server.Port());
   client.SetBoundPortMax(server.Port());
   std::string expected = "Can not bind in port range (" + std::to_string(server.Port()) + " - " +
                          std::to_string(server.Port()) + ")";
-  try {
-    client.Connect("127.0.0.1", server.Port());
-    FAIL() << "connected";
-  } catch (const EIdCanNotBindPortInRange& e) {
-    EXPECT_EQ(std::string(e.what()), expected);
-  }
+  ASSERT_THAT([&] { client.Connect("127.0.0.1", server.Port()); },
+              ThrowsMessage<EIdCanNotBindPortInRange>(StrEq(expected)));
 }
 
 TEST(ClientConnect, NagleStaysOnUnlessSwitchedOff) {
@@ -333,12 +292,8 @@ TEST(ClientConnect, ConnectTimeoutAgainstAFullBacklog) {
   TIdTCPClient client;
   client.SetIOHandler(&handler);
   client.SetConnectTimeout(500);
-  try {
-    client.Connect("127.0.0.1", ntohs(a.sin_port));
-    FAIL() << "connected";
-  } catch (const EIdConnectTimeout& e) {
-    EXPECT_STREQ(e.what(), "Connect timed out.");
-  }
+  ASSERT_THAT([&] { client.Connect("127.0.0.1", ntohs(a.sin_port)); },
+              ThrowsMessage<EIdConnectTimeout>(StrEq("Connect timed out.")));
   EXPECT_FALSE(client.Connected());
   EXPECT_FALSE(handler.BindingAllocated());  // the socket was closed
   EXPECT_FALSE(handler.Opened());
@@ -395,12 +350,9 @@ TEST(SocketHandle, ClosingTwiceOrNeverAllocatedDoesNothing) {
 TEST(SocketHandle, VersionCannotChangeWhileAllocated) {
   TIdSocketHandle handle;
   handle.AllocateSocket();
-  try {
-    handle.SetIPVersion(Id_IPv6);
-    FAIL();
-  } catch (const EIdCannotSetIPVersionWhenConnected& e) {
-    EXPECT_STREQ(e.what(), "Cannot change IPVersion when connected");
-  }
+  ASSERT_THAT([&] { handle.SetIPVersion(Id_IPv6); },
+              ThrowsMessage<EIdCannotSetIPVersionWhenConnected>(
+                  StrEq("Cannot change IPVersion when connected")));
 }
 
 TEST(SocketHandle, ReadableWithZeroReturnsAtOnce) {
@@ -458,12 +410,8 @@ TEST(InternationalNames, HostLabelsBecomeALabels) {
 
 TEST(ClientConnect, DisconnectNotifiesAndGracefulCheckRaisesWithoutHandler) {
   TIdTCPConnection bare;
-  try {
-    bare.CheckForGracefulDisconnect(true);
-    FAIL();
-  } catch (const EIdException& e) {
-    EXPECT_STREQ(e.what(), "Not Connected");
-  }
+  ASSERT_THAT([&] { bare.CheckForGracefulDisconnect(true); },
+              ThrowsMessage<EIdException>(StrEq("Not Connected")));
   EXPECT_NO_THROW(bare.CheckForGracefulDisconnect(false));
 
   ScriptedServer server;

@@ -1,5 +1,6 @@
 // Buffered connection I/O against a scripted loopback server: lines, byte
 // counts, streams, write buffering and the notice of a closed peer.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -10,11 +11,19 @@
 #include "net/IdIOHandlerSocket.h"
 #include "streams/Streams.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/support/SocketErrorMatchers.h"
 
 namespace vto {
 namespace {
 
+using ::testing::_;
+using ::testing::AnyOf;
+using testing::IsSocketError;
 using testing::ScriptedServer;
+using ::testing::StrEq;
+using ::testing::Throws;
+using ::testing::ThrowsMessage;
+using ::testing::WhenDynamicCastTo;
 
 // A stack handler that counts the calls into its transport.
 class CountingHandler : public TIdIOHandlerStack {
@@ -130,12 +139,8 @@ TEST(ReadLnMaxLength, OneByteMoreRaises) {
   ScriptedServer server;
   server.Send(std::string(16385, 'a') + "\n").Stall();
   auto io = Open(server);
-  try {
-    io->ReadLn();
-    FAIL() << "no exception";
-  } catch (const EIdReadLnMaxLineLengthExceeded& e) {
-    EXPECT_STREQ(e.what(), "Max line length exceeded.");
-  }
+  ASSERT_THAT([&] { io->ReadLn(); },
+              ThrowsMessage<EIdReadLnMaxLineLengthExceeded>(StrEq("Max line length exceeded.")));
   server.Release();
 }
 
@@ -186,12 +191,8 @@ TEST(ClosedPeer, UnterminatedLineRaisesAndStaysBuffered) {
   ScriptedServer server;
   server.Send("abc").Close();
   auto io = Open(server);
-  try {
-    io->ReadLn();
-    FAIL() << "no exception";
-  } catch (const EIdConnClosedGracefully& e) {
-    EXPECT_STREQ(e.what(), "Connection Closed Gracefully.");
-  }
+  ASSERT_THAT([&] { io->ReadLn(); },
+              ThrowsMessage<EIdConnClosedGracefully>(StrEq("Connection Closed Gracefully.")));
   EXPECT_EQ(io->InputBuffer().Size(), 3);
   TIdBytes rest;
   io->ReadBytes(rest, 3);
@@ -240,12 +241,8 @@ TEST(ReadTimeouts, ReadBytesRaisesReadTimeoutWithTheHandlersTimeout) {
   auto io = Open(server);
   io->SetReadTimeout(200);
   TIdBytes out;
-  try {
-    io->ReadBytes(out, 5);
-    FAIL() << "no exception";
-  } catch (const EIdReadTimeout& e) {
-    EXPECT_STREQ(e.what(), "Read timed out.");
-  }
+  ASSERT_THAT([&] { io->ReadBytes(out, 5); },
+              ThrowsMessage<EIdReadTimeout>(StrEq("Read timed out.")));
   EXPECT_EQ(io->InputBuffer().Size(), 2);
   server.Release();
 }
@@ -355,15 +352,12 @@ TEST(ReadStreamUntilDisconnect, ResetDuringACountedReadRaisesTheSocketError) {
   server.Send("12345").Pause(200).Reset();
   auto io = Open(server);
   TMemoryStream s;
-  try {
-    io->ReadStream(&s, 10);
-    FAIL() << "no exception";
-  } catch (const EIdConnClosedGracefully&) {
-    // the reset was noticed as the end of the connection
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.LastError(), 10054);
-    EXPECT_STREQ(e.what(), "Socket Error # 10054\r\nConnection reset by peer.");
-  }
+  // The reset is noticed either as the end of the connection or as the socket error.
+  ASSERT_THAT([&] { io->ReadStream(&s, 10); },
+              Throws<EIdException>(
+                  AnyOf(WhenDynamicCastTo<const EIdConnClosedGracefully&>(_),
+                        WhenDynamicCastTo<const EIdSocketError&>(IsSocketError(
+                            10054, "Socket Error # 10054\r\nConnection reset by peer.")))));
   EXPECT_EQ(Text(s), "12345");
 }
 
@@ -389,12 +383,8 @@ class FarStream : public TStream {
 TEST(ReadStreamCounts, EndBeyondTheLargestPositionRaises) {
   TIdIOHandlerStack io;
   FarStream s;
-  try {
-    io.ReadStream(&s, 10);
-    FAIL() << "no exception";
-  } catch (const EIdIOHandlerStreamDataTooLarge& e) {
-    EXPECT_STREQ(e.what(), "Data is too large for stream");
-  }
+  ASSERT_THAT([&] { io.ReadStream(&s, 10); },
+              ThrowsMessage<EIdIOHandlerStreamDataTooLarge>(StrEq("Data is too large for stream")));
 }
 
 // ---------------------------------------------------------------- writing
@@ -464,12 +454,8 @@ TEST(WriteStreams, StreamEndingEarlyRaises) {
   TMemoryStream s;
   s.Write("abc", 3);
   s.SetPosition(0);
-  try {
-    io->Write(&s, 10);
-    FAIL() << "no exception";
-  } catch (const EIdNoDataToRead& e) {
-    EXPECT_STREQ(e.what(), "No data to read.");
-  }
+  ASSERT_THAT([&] { io->Write(&s, 10); },
+              ThrowsMessage<EIdNoDataToRead>(StrEq("No data to read.")));
   io->Close();
 }
 

@@ -1,6 +1,7 @@
 // The I/O handler over a scripted in-memory transport: every result a transport
 // can give (data, a close, a reset, a time-out, a partial or refused write) at any
 // point of a read or a write, and the text encodings of the wire.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -12,11 +13,13 @@
 #include "net/IdStack.h"
 #include "streams/Streams.h"
 #include "tests/support/MemoryIOHandler.h"
+#include "tests/support/SocketErrorMatchers.h"
 
 namespace vto {
 namespace {
 
 using testing::MemoryHandler;
+using testing::ThrowsSocketError;
 
 std::string Text(TMemoryStream& s) {
   return std::string(s.Memory(), static_cast<std::size_t>(s.Size()));
@@ -95,12 +98,7 @@ TEST(MemoryReads, ResetWithNothingBufferedRaisesTheSocketErrorAndCloses) {
   MemoryHandler io;
   io.Open();
   io.reads = {{"", IdErr::ConnectionReset}};
-  try {
-    io.ReadLn();
-    FAIL() << "no exception";
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.LastError(), IdErr::ConnectionReset);
-  }
+  ASSERT_THAT([&] { io.ReadLn(); }, ThrowsSocketError(IdErr::ConnectionReset));
   EXPECT_FALSE(io.Connected());
   EXPECT_TRUE(io.ClosedGracefully());
 }
@@ -116,12 +114,7 @@ TEST(MemoryReads, ResetAfterDataKeepsTheBytesReadable) {
   io.Open();
   EXPECT_EQ(io.ReadLn(), "line");
   // A line cut by a reset is no line, and the reset is no orderly close.
-  try {
-    io.ReadLn();
-    ADD_FAILURE() << "no error";
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.LastError(), IdErr::ConnectionReset);
-  }
+  EXPECT_THAT([&] { io.ReadLn(); }, ThrowsSocketError(IdErr::ConnectionReset));
   EXPECT_EQ(io.LostByError(), IdErr::ConnectionReset);
   EXPECT_EQ(io.InputBuffer().Size(), 4);  // "rest" stays
 }
@@ -200,12 +193,7 @@ TEST(MemoryStreams, CountedReadEndingInAnErrorRaisesThatErrorAndKeepsTheBytes) {
   io.Open();
   io.reads = {{"abc"}, {"", IdErr::ConnectionRefused}};
   TMemoryStream s;
-  try {
-    io.ReadStream(&s, 10);
-    ADD_FAILURE() << "no error";
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.LastError(), IdErr::ConnectionRefused);
-  }
+  EXPECT_THAT([&] { io.ReadStream(&s, 10); }, ThrowsSocketError(IdErr::ConnectionRefused));
   EXPECT_EQ(Text(s), "abc");
   io.Open();  // a new connection starts with no error
   EXPECT_EQ(io.LostByError(), 0);
@@ -238,12 +226,7 @@ TEST(MemoryWrites, RefusedSendClosesAndRaisesItsError) {
   MemoryHandler io;
   io.Open();
   io.write_errors = {IdErr::ConnectionReset};
-  try {
-    io.Write("data");
-    FAIL() << "no exception";
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.LastError(), IdErr::ConnectionReset);
-  }
+  ASSERT_THAT([&] { io.Write("data"); }, ThrowsSocketError(IdErr::ConnectionReset));
   EXPECT_FALSE(io.Connected());
   EXPECT_THROW(io.Write("more"), EIdConnClosedGracefully);
 }

@@ -1,5 +1,6 @@
 // What a peer's announcements may cost: a line longer than the maximum, a body
 // length larger than a memory stream holds, a body length the peer never sends.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,6 +18,8 @@ namespace vto {
 namespace {
 
 using testing::ScriptedServer;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 std::unique_ptr<TIdIOHandlerStack> Open(ScriptedServer& server) {
   server.Start();
@@ -42,12 +45,8 @@ TEST(ReadBounds, BodyLongerThanAMemoryStreamHoldsRaisesBeforeReading) {
   auto io = Open(server);
   TMemoryStream s;
   s.WriteBuffer("pre", 3);
-  try {
-    io->ReadStream(&s, std::int64_t{std::numeric_limits<std::int32_t>::max()});
-    FAIL() << "no exception";
-  } catch (const EStreamError& e) {
-    EXPECT_STREQ(e.what(), "Out of memory while expanding memory stream");
-  }
+  ASSERT_THAT([&] { io->ReadStream(&s, std::int64_t{std::numeric_limits<std::int32_t>::max()}); },
+              ThrowsMessage<EStreamError>(StrEq("Out of memory while expanding memory stream")));
   EXPECT_EQ(s.Size(), 3);
   EXPECT_EQ(io->ReadLn(), "0123456789");  // nothing was taken from the connection
   server.Release();

@@ -3,6 +3,7 @@
 // server name, failing handshakes, peers that vanish; the version settings;
 // the error rules of the OpenSSL binding.
 #include <arpa/inet.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
@@ -23,6 +24,7 @@
 #include "streams/Streams.h"
 #include "tests/support/OpenSSLServer.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/support/SocketErrorMatchers.h"
 #include "tests/support/SocketTimeoutGuard.h"
 #include "tests/support/TestCertificates.h"
 #include "tests/support/UnansweredListener.h"
@@ -30,11 +32,30 @@
 namespace vto {
 namespace {
 
+using ::testing::AllOf;
 using testing::CertificateFiles;
 using testing::CertificateValidity;
 using testing::OpenSSLServer;
+using ::testing::Property;
 using testing::ScriptedServer;
+using ::testing::StrEq;
 using testing::TempFolder;
+using ::testing::Throws;
+using ::testing::ThrowsMessage;
+using testing::ThrowsSocketError;
+using testing::WithMessage;
+
+// The message of the connect step's error for a peer that closes without a TLS close.
+const char kEofOnConnect[] =
+    "Error connecting with SSL.\r\nEOF was observed that violates the protocol";
+const char kCouldNotLoad[] = "Could not load SSL library.";
+
+// An error of the TLS library's calls with that message, error code and return code.
+auto IsSSLError(const std::string& message, int code, int ret) {
+  return AllOf(WithMessage(StrEq(message)),
+               Property("ErrorCode", &EIdOpenSSLAPISSLError::ErrorCode, code),
+               Property("RetCode", &EIdOpenSSLAPISSLError::RetCode, ret));
+}
 
 class Certificates {
  public:
@@ -241,12 +262,9 @@ TEST(TlsVersions, FixedTlsOnePointTwoFailsAgainstATlsOnePointThreeOnlyServer) {
   tls.SetPassThrough(false);
   TIdTCPClient client;
   client.SetIOHandler(&tls);
-  try {
-    client.Connect("127.0.0.1", server.Port());
-    FAIL() << "connected";
-  } catch (const EIdOSSLUnderlyingCryptoError& e) {
-    EXPECT_TRUE(StartsWith(e.what(), "Error connecting with SSL.\r\nerror:")) << e.what();
-  }
+  ASSERT_THAT([&] { client.Connect("127.0.0.1", server.Port()); },
+              ThrowsMessage<EIdOSSLUnderlyingCryptoError>(
+                  ::testing::StartsWith("Error connecting with SSL.\r\nerror:")));
   EXPECT_FALSE(client.Connected());
   EXPECT_EQ(tls.SSLSocket(), nullptr);
   EXPECT_EQ(tls.SSLContext(), nullptr);
@@ -276,15 +294,8 @@ TEST(TlsHandshakeFailures, ServerClosingMidHandshake) {
   tls.SetPassThrough(false);
   TIdTCPClient client;
   client.SetIOHandler(&tls);
-  try {
-    client.Connect("127.0.0.1", server.Port());
-    FAIL() << "connected";
-  } catch (const EIdOSSLConnectError& e) {
-    EXPECT_STREQ(e.what(),
-                 "Error connecting with SSL.\r\nEOF was observed that violates the protocol");
-    EXPECT_EQ(e.ErrorCode(), SSL_ERROR_SYSCALL);
-    EXPECT_EQ(e.RetCode(), 0);
-  }
+  ASSERT_THAT([&] { client.Connect("127.0.0.1", server.Port()); },
+              Throws<EIdOSSLConnectError>(IsSSLError(kEofOnConnect, SSL_ERROR_SYSCALL, 0)));
   EXPECT_FALSE(client.Connected());
   // The handler connects again afterwards, with a fresh context.
   client.Connect("127.0.0.1", server.Port());
@@ -299,12 +310,8 @@ TEST(TlsHandshakeFailures, RejectedCipherList) {
   tls.SetPassThrough(false);
   TIdTCPClient client;
   client.SetIOHandler(&tls);
-  try {
-    client.Connect("127.0.0.1", server.Port());
-    FAIL() << "connected";
-  } catch (const EIdOSSLSettingCipherError& e) {
-    EXPECT_STREQ(e.what(), "SetCipher failed.");
-  }
+  ASSERT_THAT([&] { client.Connect("127.0.0.1", server.Port()); },
+              ThrowsMessage<EIdOSSLSettingCipherError>(StrEq("SetCipher failed.")));
   EXPECT_FALSE(client.Connected());
 }
 
@@ -476,12 +483,9 @@ TEST(SSLContextBuild, ModeMustBeSetBeforeSelectingAMethod) {
   TIdSSLContext context;
   context.Mode = sslmUnassigned;
   context.Method = sslvSSLv2;  // no such method in this library
-  try {
-    context.BuildContext(sslCtxClient);  // the client mode is filled in first
-    FAIL() << "built";
-  } catch (const EIdOSSLGetMethodError& e) {
-    EXPECT_STREQ(e.what(), "Error getting SSL method.");
-  }
+  // The client mode is filled in first.
+  ASSERT_THAT([&] { context.BuildContext(sslCtxClient); },
+              ThrowsMessage<EIdOSSLGetMethodError>(StrEq("Error getting SSL method.")));
   EXPECT_EQ(context.Mode, sslmClient);
 }
 
@@ -533,12 +537,9 @@ TEST(OpenSSLBinding, LibrariesThatCannotBeUsedMakeTheStartUpAnswerFalse) {
     OpenSSLFolder = folder;
     const bool ready = EnsureOpenSSLReady();
     const std::vector<std::string> missing = OpenSSLMissingEntryPoints();
-    bool refused = false;
-    try {
-      TIdSSLContext context;
-    } catch (const EIdOSSLCouldNotLoadSSLLibrary& e) {
-      refused = std::string(e.what()) == "Could not load SSL library.";
-    }
+    const bool refused =
+        ::testing::Value([] { TIdSSLContext context; },
+                         ThrowsMessage<EIdOSSLCouldNotLoadSSLLibrary>(StrEq(kCouldNotLoad)));
     std::_Exit(!ready && refused && check(missing) ? 0 : 1);
   };
   // No library there: one line, and the TLS library is not tried.
@@ -575,34 +576,23 @@ TEST(OpenSSLBinding, StartUpRunsOnce) {
 TEST(OpenSSLBinding, SyscallWithEmptyQueueAndZeroResultIsAnEofViolation) {
   ASSERT_TRUE(EnsureOpenSSLReady());  // the rules are those of a bound OpenSSL
   ERR_clear_error();
-  try {
-    EIdOpenSSLAPISSLError::RaiseExceptionCode<EIdOSSLConnectError>(SSL_ERROR_SYSCALL, 0,
-                                                                   "Error connecting with SSL.");
-    FAIL();
-  } catch (const EIdOSSLConnectError& e) {
-    EXPECT_STREQ(e.what(),
-                 "Error connecting with SSL.\r\nEOF was observed that violates the protocol");
-    EXPECT_EQ(e.ErrorCode(), SSL_ERROR_SYSCALL);
-    EXPECT_EQ(e.RetCode(), 0);
-  }
-  try {
-    EIdOpenSSLAPISSLError::RaiseExceptionCode(SSL_ERROR_SYSCALL, 0, "");
-    FAIL();
-  } catch (const EIdOpenSSLAPISSLError& e) {
-    EXPECT_STREQ(e.what(), "EOF was observed that violates the protocol");
-  }
+  ASSERT_THAT(
+      [] {
+        EIdOpenSSLAPISSLError::RaiseExceptionCode<EIdOSSLConnectError>(
+            SSL_ERROR_SYSCALL, 0, "Error connecting with SSL.");
+      },
+      Throws<EIdOSSLConnectError>(IsSSLError(kEofOnConnect, SSL_ERROR_SYSCALL, 0)));
+  ASSERT_THAT(
+      [] { EIdOpenSSLAPISSLError::RaiseExceptionCode(SSL_ERROR_SYSCALL, 0, ""); },
+      ThrowsMessage<EIdOpenSSLAPISSLError>(StrEq("EOF was observed that violates the protocol")));
 }
 
 TEST(OpenSSLBinding, SyscallWithSocketFailureRaisesTheSocketError) {
   ASSERT_TRUE(EnsureOpenSSLReady());  // the rules are those of a bound OpenSSL
   ERR_clear_error();
   TIdStack::WSSetLastError(10054);
-  try {
-    EIdOpenSSLAPISSLError::RaiseExceptionCode(SSL_ERROR_SYSCALL, -1, "x");
-    FAIL();
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.LastError(), 10054);
-  }
+  ASSERT_THAT([] { EIdOpenSSLAPISSLError::RaiseExceptionCode(SSL_ERROR_SYSCALL, -1, "x"); },
+              ThrowsSocketError(10054));
 }
 
 TEST(OpenSSLBinding, SslErrorRaisesTheUnderlyingCryptoError) {
@@ -610,33 +600,24 @@ TEST(OpenSSLBinding, SslErrorRaisesTheUnderlyingCryptoError) {
   ERR_clear_error();
   ERR_raise(ERR_LIB_SSL, SSL_R_UNEXPECTED_EOF_WHILE_READING);
   std::uint32_t code = static_cast<std::uint32_t>(ERR_peek_error());
-  try {
-    EIdOpenSSLAPISSLError::RaiseExceptionCode<EIdOSSLConnectError>(SSL_ERROR_SSL, -1,
-                                                                   "Error connecting with SSL.");
-    FAIL();
-  } catch (const EIdOSSLUnderlyingCryptoError& e) {
-    EXPECT_EQ(std::string(e.what()), "Error connecting with SSL.\r\n" + OpenSSLErrorText(code));
-    EXPECT_EQ(e.ErrorCode(), code);
-  }
+  ASSERT_THAT(
+      [] {
+        EIdOpenSSLAPISSLError::RaiseExceptionCode<EIdOSSLConnectError>(
+            SSL_ERROR_SSL, -1, "Error connecting with SSL.");
+      },
+      Throws<EIdOSSLUnderlyingCryptoError>(
+          AllOf(WithMessage(StrEq("Error connecting with SSL.\r\n" + OpenSSLErrorText(code))),
+                Property("ErrorCode", &EIdOSSLUnderlyingCryptoError::ErrorCode, code))));
   EXPECT_EQ(ERR_peek_error(), 0u);  // taken off the queue
 }
 
 TEST(OpenSSLBinding, OtherErrorsCarryOpenSSLsTextForTheCode) {
   ASSERT_TRUE(EnsureOpenSSLReady());  // the rules are those of a bound OpenSSL
-  try {
-    EIdOpenSSLAPISSLError::RaiseExceptionCode(SSL_ERROR_WANT_READ, -1, "");
-    FAIL();
-  } catch (const EIdOpenSSLAPISSLError& e) {
-    EXPECT_EQ(std::string(e.what()), OpenSSLErrorText(SSL_ERROR_WANT_READ));
-    EXPECT_EQ(e.ErrorCode(), SSL_ERROR_WANT_READ);
-    EXPECT_EQ(e.RetCode(), -1);
-  }
-  try {
-    EIdOpenSSLAPICryptoError::RaiseExceptionCode(0, "");
-    FAIL();
-  } catch (const EIdOpenSSLAPICryptoError& e) {
-    EXPECT_EQ(std::string(e.what()), OpenSSLErrorText(0));
-  }
+  ASSERT_THAT([] { EIdOpenSSLAPISSLError::RaiseExceptionCode(SSL_ERROR_WANT_READ, -1, ""); },
+              Throws<EIdOpenSSLAPISSLError>(
+                  IsSSLError(OpenSSLErrorText(SSL_ERROR_WANT_READ), SSL_ERROR_WANT_READ, -1)));
+  ASSERT_THAT([] { EIdOpenSSLAPICryptoError::RaiseExceptionCode(0, ""); },
+              ThrowsMessage<EIdOpenSSLAPICryptoError>(StrEq(OpenSSLErrorText(0))));
 }
 
 TEST(OpenSSLBinding, ErrorTextIsAtMostOneHundredSixtyCharacters) {
@@ -740,12 +721,9 @@ TEST(OpenSSLUnavailable, HttpsFailsAndPlainGoesOn) {
         TIdTCPClient client;
         client.SetIOHandler(&tls);
         tls.SetPassThrough(false);
-        try {
-          client.Connect("127.0.0.1", server.Port());
+        if (!::testing::Value([&] { client.Connect("127.0.0.1", server.Port()); },
+                              ThrowsMessage<EIdOSSLCouldNotLoadSSLLibrary>(StrEq(kCouldNotLoad))))
           ++failures;
-        } catch (const EIdOSSLCouldNotLoadSSLLibrary& e) {
-          if (std::string(e.what()) != "Could not load SSL library.") ++failures;
-        }
         tls.SetPassThrough(true);
         client.Connect("127.0.0.1", server.Port());
         if (tls.ReadLn() != "clear" || tls.SSLContext() != nullptr) ++failures;
@@ -840,12 +818,10 @@ TEST(TlsCallbacks, PasswordForAnEncryptedKey) {
       client.Connect("127.0.0.1", server.Port());
       EXPECT_NE(tls.SSLContext(), nullptr);
     } else {
-      try {
-        client.Connect("127.0.0.1", server.Port());
-        FAIL() << "key loaded with a wrong password";
-      } catch (const EIdOSSLLoadingKeyError& e) {
-        EXPECT_TRUE(StartsWith(e.what(), "Could not load key, check password.\r\n")) << e.what();
-      }
+      ASSERT_THAT([&] { client.Connect("127.0.0.1", server.Port()); },
+                  ThrowsMessage<EIdOSSLLoadingKeyError>(
+                      ::testing::StartsWith("Could not load key, check password.\r\n")))
+          << "key loaded with a wrong password";
     }
     EXPECT_TRUE(asked);
   }

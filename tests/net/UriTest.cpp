@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -8,6 +9,11 @@
 
 namespace vto {
 namespace {
+
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 // The parts, in the order protocol|user|password|host|port|path|document|params|bookmark.
 void ExpectParts(const std::string& text, const std::string& want, TIdIPVersion ip = Id_IPv4) {
@@ -113,19 +119,10 @@ TEST(UriComposing, OptionalFields) {
 
 TEST(UriComposing, MissingProtocolOrHostRaises) {
   TIdURI rel("/a/b");
-  try {
-    rel.URI();
-    FAIL();
-  } catch (const EIdURIException& e) {
-    EXPECT_STREQ(e.what(), "Protocol field is empty");
-  }
+  ASSERT_THAT([&] { rel.URI(); }, ThrowsMessage<EIdURIException>(StrEq("Protocol field is empty")));
   TIdURI noHost("http:///a");
-  try {
-    noHost.GetFullURI();
-    FAIL();
-  } catch (const EIdURIException& e) {
-    EXPECT_STREQ(e.what(), "Host field is empty");
-  }
+  ASSERT_THAT([&] { noHost.GetFullURI(); },
+              ThrowsMessage<EIdURIException>(StrEq("Host field is empty")));
   // The check is an EIdException for the callers that catch the family.
   EXPECT_THROW(TIdURI().URI(), EIdException);
 }
@@ -179,33 +176,21 @@ TEST(UriEncoding, WholeUri) {
 }
 
 TEST(UriEncoding, InvalidUtf8RaisesWithByteIndex) {
-  try {
-    TIdURI::PathEncode("ab\xC3");
-    FAIL();
-  } catch (const EArgumentOutOfRangeException& e) {
-    EXPECT_STREQ(
-        e.what(),
-        "High surrogate char without a following low surrogate char at index: 2. Check that "
-        "the string is encoded properly");
-  }
-  try {
-    TIdURI::ParamsEncode("a\xA9");
-    FAIL();
-  } catch (const EArgumentOutOfRangeException& e) {
-    EXPECT_STREQ(
-        e.what(),
-        "Low surrogate char without a preceding high surrogate char at index: 1. Check that "
-        "the string is encoded properly");
-  }
+  ASSERT_THAT(
+      [] { TIdURI::PathEncode("ab\xC3"); },
+      ThrowsMessage<EArgumentOutOfRangeException>(StrEq(
+          "High surrogate char without a following low surrogate char at index: 2. Check that "
+          "the string is encoded properly")));
+  ASSERT_THAT(
+      [] { TIdURI::ParamsEncode("a\xA9"); },
+      ThrowsMessage<EArgumentOutOfRangeException>(StrEq(
+          "Low surrogate char without a preceding high surrogate char at index: 1. Check that "
+          "the string is encoded properly")));
   // Encoded surrogates: ED A0..AF is a high half, ED B0..BF a low one.
   EXPECT_THROW(TIdURI::PathEncode("x\xED\xA0\x80"), EArgumentOutOfRangeException);
-  try {
-    TIdURI::PathEncode("\xED\xB0\x80");
-    FAIL();
-  } catch (const EArgumentOutOfRangeException& e) {
-    EXPECT_NE(std::string(e.what()).find("Low surrogate"), std::string::npos);
-    EXPECT_NE(std::string(e.what()).find("index: 0."), std::string::npos);
-  }
+  ASSERT_THAT([] { TIdURI::PathEncode("\xED\xB0\x80"); },
+              ThrowsMessage<EArgumentOutOfRangeException>(
+                  AllOf(HasSubstr("Low surrogate"), HasSubstr("index: 0."))));
 }
 
 TEST(UriDecoding, Escapes) {
