@@ -2,6 +2,7 @@
 // transport: chunk sizes and lengths beyond what a memory stream holds, a
 // multipart body that never ends, a response that sets cookies without end,
 // and responses cut short by a close or a reset.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -10,11 +11,15 @@
 #include "http/IdHTTP.h"
 #include "qelstream/QELStream.h"
 #include "tests/support/MemoryIOHandler.h"
+#include "tests/support/SocketErrorMatchers.h"
 
 namespace vto {
 namespace {
 
 using testing::MemoryHandler;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
+using testing::ThrowsSocketError;
 
 constexpr std::int64_t kStreamLimit = std::numeric_limits<std::int32_t>::max();
 
@@ -81,12 +86,7 @@ TEST(ExchangeBounds, ResponsesCutShort) {
       x.Get();
       EXPECT_EQ(x.Content(), c.body);
     } else if (c.error != 0) {
-      try {
-        x.Get();
-        ADD_FAILURE() << "no error";
-      } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.LastError(), c.error);
-      }
+      EXPECT_THAT([&] { x.Get(); }, ThrowsSocketError(c.error));
     } else {
       EXPECT_THROW(x.Get(), EIdConnClosedGracefully);
     }
@@ -121,12 +121,8 @@ TEST(ExchangeBounds, ChunkSizesBeyondAMemoryStream) {
         std::string(256, 'z') + "\r\n0\r\n\r\n");
     x.body.SetSize(kStreamLimit - 16);
     x.body.SetPosition(kStreamLimit - 16);
-    try {
-      x.Get();
-      FAIL() << "no exception";
-    } catch (const EStreamError& e) {
-      EXPECT_STREQ(e.what(), "Out of memory while expanding memory stream");
-    }
+    ASSERT_THAT([&] { x.Get(); },
+                ThrowsMessage<EStreamError>(StrEq("Out of memory while expanding memory stream")));
     EXPECT_EQ(x.body.Size(), kStreamLimit - 12);
     EXPECT_EQ(std::string(x.body.Memory() + kStreamLimit - 16, 4), "abcd");
   }

@@ -1,6 +1,7 @@
 // The HTTP client against scripted loopback servers: the exact request block,
 // every status class, each body framing, the Host line, connection reuse,
 // redirects, authentication and cookies on the wire.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "net/IdExceptions.h"
 #include "net/IdSSLOpenSSL.h"
 #include "qelstream/QELStream.h"
+#include "tests/support/HttpErrorMatchers.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/TestCertificates.h"
 
@@ -18,6 +20,11 @@ namespace vto {
 namespace {
 
 using testing::ScriptedServer;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
+using testing::ThrowsProtocolError;
+using testing::WithErrorPage;
+using testing::WithMessage;
 
 const std::string kAccept =
     "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8\r\n";
@@ -145,23 +152,15 @@ TEST(HttpRequestBlock, LineBreakInARedirectLocationIsEncodedToo) {
 TEST(HttpRequestBlock, EmptyUrlOnANewClientIsAnUnknownProtocol) {
   TIdHTTP http;
   TQELMemoryStream body;
-  try {
-    http.Get("", body);
-    FAIL() << "no exception";
-  } catch (const EIdUnknownProtocol& e) {
-    EXPECT_STREQ(e.what(), "Unknown Protocol");
-  }
+  ASSERT_THAT([&] { http.Get("", body); },
+              ThrowsMessage<EIdUnknownProtocol>(StrEq("Unknown Protocol")));
 }
 
 TEST(HttpRequestBlock, HttpsWithoutATlsHandlerIsRefused) {
   TIdHTTP http;
   TQELMemoryStream body;
-  try {
-    http.Get("https://127.0.0.1:1/x", body);
-    FAIL() << "no exception";
-  } catch (const EIdIOHandlerPropInvalid& e) {
-    EXPECT_STREQ(e.what(), "IOHandler value is not valid");
-  }
+  ASSERT_THAT([&] { http.Get("https://127.0.0.1:1/x", body); },
+              ThrowsMessage<EIdIOHandlerPropInvalid>(StrEq("IOHandler value is not valid")));
 }
 
 TEST(HttpRequestBlock, HttpsUrlWithoutAHostOnANewClient) {
@@ -169,12 +168,8 @@ TEST(HttpRequestBlock, HttpsUrlWithoutAHostOnANewClient) {
   TIdHTTP http;
   http.SetIOHandler(&tls);
   TQELMemoryStream body;
-  try {
-    http.Get("https:///a.jnlp", body);
-    FAIL() << "no exception";
-  } catch (const EIdURIException& e) {
-    EXPECT_STREQ(e.what(), "Host field is empty");
-  }
+  ASSERT_THAT([&] { http.Get("https:///a.jnlp", body); },
+              ThrowsMessage<EIdURIException>(StrEq("Host field is empty")));
 }
 
 // ---------------------------------------------------------------- statuses
@@ -188,12 +183,7 @@ TEST(HttpStatus, Continue100IsSkipped) {
 
 TEST(HttpStatus, Processing102Raises) {
   OneShot x("HTTP/1.1 102 Processing\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
-  try {
-    x.Get();
-    FAIL() << "no exception";
-  } catch (const EIdHTTPProtocolException& e) {
-    EXPECT_EQ(e.ErrorCode(), 102);
-  }
+  ASSERT_THAT([&] { x.Get(); }, ThrowsProtocolError(102));
   EXPECT_EQ(x.body.Size(), 0);
 }
 
@@ -209,13 +199,7 @@ TEST(HttpStatus, WaitForUnexpectedDataTakesWhatFollowsABodilessAnswer) {
     // A 304 raises; the bytes after it become the error page.
     OneShot x("HTTP/1.1 304 Not Modified\r\nConnection: close\r\n\r\nstray");
     x.http.SetHTTPOptions({hoKeepOrigProtocol, hoWaitForUnexpectedData});
-    try {
-      x.Get();
-      FAIL() << "no exception";
-    } catch (const EIdHTTPProtocolException& e) {
-      EXPECT_EQ(e.ErrorCode(), 304);
-      EXPECT_EQ(e.ErrorMessage(), "stray");
-    }
+    ASSERT_THAT([&] { x.Get(); }, ThrowsProtocolError(304, WithErrorPage("stray")));
   }
   {
     // Nothing follows on an open connection: the short wait ends, no hang.
@@ -253,13 +237,7 @@ TEST(HttpStatus, StrayBytesAfterAResponseAreNotTakenForTheNextOne) {
 
 TEST(HttpStatus, NotModifiedWithStrayBytesRaises304) {
   OneShot x("HTTP/1.1 304 Not Modified\r\n\r\nstray", false);
-  try {
-    x.Get();
-    FAIL() << "no exception";
-  } catch (const EIdHTTPProtocolException& e) {
-    EXPECT_EQ(e.ErrorCode(), 304);
-    EXPECT_EQ(e.ErrorMessage(), "");
-  }
+  ASSERT_THAT([&] { x.Get(); }, ThrowsProtocolError(304, WithErrorPage("")));
   EXPECT_EQ(x.body.Size(), 0);
 }
 
@@ -267,27 +245,16 @@ TEST(HttpStatus, NotFoundCarriesItsPageAndLeavesTheStreamEmpty) {
   const std::string page = "<html><body>Gone \xE9</body></html>";
   OneShot x("HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: " +
             std::to_string(page.size()) + "\r\n\r\n" + page);
-  try {
-    x.Get();
-    FAIL() << "no exception";
-  } catch (const EIdHTTPProtocolException& e) {
-    EXPECT_EQ(e.ErrorCode(), 404);
-    EXPECT_STREQ(e.what(), "HTTP/1.1 404 Not Found");
-    // ISO-8859-1, the character set of text/html without one: é as text.
-    EXPECT_EQ(e.ErrorMessage(), "<html><body>Gone \xC3\xA9</body></html>");
-  }
+  // ISO-8859-1, the character set of text/html without one: é as text.
+  ASSERT_THAT([&] { x.Get(); },
+              ThrowsProtocolError(404, WithMessage(StrEq("HTTP/1.1 404 Not Found")),
+                                  WithErrorPage("<html><body>Gone \xC3\xA9</body></html>")));
   EXPECT_EQ(x.body.Size(), 0);
 }
 
 TEST(HttpStatus, StatusLineWithoutANumberRaisesMinusOne) {
   OneShot x("HTTP/1.1 OK\r\n\r\n");
-  try {
-    x.Get();
-    FAIL() << "no exception";
-  } catch (const EIdHTTPProtocolException& e) {
-    EXPECT_EQ(e.ErrorCode(), -1);
-    EXPECT_STREQ(e.what(), "HTTP/1.1 OK");
-  }
+  ASSERT_THAT([&] { x.Get(); }, ThrowsProtocolError(-1, WithMessage(StrEq("HTTP/1.1 OK"))));
 }
 
 TEST(HttpStatus, ErrorStatusWithoutExceptionOption) {
@@ -680,12 +647,7 @@ TEST(HttpRedirect, SeeOtherTurnsTheMethodIntoGetOthersKeepIt) {
 
 TEST(HttpRedirect, FoundWithoutLocationRaises302) {
   OneShot x("HTTP/1.1 302 Found\r\nContent-Length: 0\r\n\r\n");
-  try {
-    x.Get();
-    FAIL() << "no exception";
-  } catch (const EIdHTTPProtocolException& e) {
-    EXPECT_EQ(e.ErrorCode(), 302);
-  }
+  ASSERT_THAT([&] { x.Get(); }, ThrowsProtocolError(302));
 }
 
 TEST(HttpRedirect, NotFollowedWithoutHandleRedirects) {
@@ -708,13 +670,8 @@ TEST(HttpAuth, UnauthorizedIsAnsweredOnceAndNeverRetried) {
   ConfigureAsDownload(http);
   http.SetHTTPOptions({hoInProcessAuth});
   TQELMemoryStream body;
-  try {
-    http.Get(Local(server, "/"), body);
-    FAIL() << "no exception";
-  } catch (const EIdHTTPProtocolException& e) {
-    EXPECT_EQ(e.ErrorCode(), 401);
-    EXPECT_EQ(e.ErrorMessage(), "denied");
-  }
+  ASSERT_THAT([&] { http.Get(Local(server, "/"), body); },
+              ThrowsProtocolError(401, WithErrorPage("denied")));
   EXPECT_EQ(http.AuthRetries(), 1);
   http.Disconnect();
   server.Join();
@@ -753,12 +710,7 @@ TEST(HttpAuth, ProxyAuthenticationRequiredRaises) {
   OneShot x(
       "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"p\"\r\n"
       "Content-Length: 0\r\n\r\n");
-  try {
-    x.Get();
-    FAIL() << "no exception";
-  } catch (const EIdHTTPProtocolException& e) {
-    EXPECT_EQ(e.ErrorCode(), 407);
-  }
+  ASSERT_THAT([&] { x.Get(); }, ThrowsProtocolError(407));
   EXPECT_NE(dynamic_cast<TIdBasicAuthentication*>(x.http.ProxyParams().Authentication()), nullptr);
 }
 

@@ -2,6 +2,7 @@
 // launcher's download sets it up: https GET of a JNLP file, a redirect chain
 // that ends on plain http, a cookie the next request needs, Basic
 // authentication refused, a 404 page, and a chunked body.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -10,12 +11,18 @@
 #include "http/IdHTTP.h"
 #include "net/IdSSLOpenSSL.h"
 #include "qelstream/QELStream.h"
+#include "tests/support/HttpErrorMatchers.h"
 #include "tests/support/NginxServer.h"
 
 namespace vto {
 namespace {
 
+using ::testing::HasSubstr;
 using testing::NginxServer;
+using ::testing::StrEq;
+using testing::ThrowsProtocolError;
+using testing::WithErrorPage;
+using testing::WithMessage;
 
 class NginxClient : public ::testing::Test {
  protected:
@@ -68,23 +75,13 @@ TEST_F(NginxClient, CookieSetByOneResponseIsSentWithTheNext) {
 
 TEST_F(NginxClient, WithoutTheCookieNginxRefuses) {
   http_.SetAllowCookies(false);
-  try {
-    http_.Get(nginx_->HttpsUrl("/setcookie"), body_);
-    FAIL() << "no exception";
-  } catch (const EIdHTTPProtocolException& e) {
-    EXPECT_EQ(e.ErrorCode(), 403);
-  }
+  ASSERT_THAT([&] { http_.Get(nginx_->HttpsUrl("/setcookie"), body_); }, ThrowsProtocolError(403));
 }
 
 TEST_F(NginxClient, BasicAuthenticationIsRefusedWith401) {
-  try {
-    http_.Get(nginx_->HttpsUrl("/private/app.jnlp"), body_);
-    FAIL() << "no exception";
-  } catch (const EIdHTTPProtocolException& e) {
-    EXPECT_EQ(e.ErrorCode(), 401);
-    EXPECT_STREQ(e.what(), "HTTP/1.1 401 Unauthorized");
-    EXPECT_NE(e.ErrorMessage().find("401 Authorization Required"), std::string::npos);
-  }
+  ASSERT_THAT([&] { http_.Get(nginx_->HttpsUrl("/private/app.jnlp"), body_); },
+              ThrowsProtocolError(401, WithMessage(StrEq("HTTP/1.1 401 Unauthorized")),
+                                  WithErrorPage(HasSubstr("401 Authorization Required"))));
   EXPECT_EQ(http_.AuthRetries(), 1);
   EXPECT_EQ(body_.Size(), 0);
 }
@@ -97,14 +94,9 @@ TEST_F(NginxClient, RightCredentialsFromTheUrlAreAccepted) {
 }
 
 TEST_F(NginxClient, NotFoundPage) {
-  try {
-    http_.Get(nginx_->HttpsUrl("/missing"), body_);
-    FAIL() << "no exception";
-  } catch (const EIdHTTPProtocolException& e) {
-    EXPECT_EQ(e.ErrorCode(), 404);
-    EXPECT_STREQ(e.what(), "HTTP/1.1 404 Not Found");
-    EXPECT_NE(e.ErrorMessage().find("<title>404 Not Found</title>"), std::string::npos);
-  }
+  ASSERT_THAT([&] { http_.Get(nginx_->HttpsUrl("/missing"), body_); },
+              ThrowsProtocolError(404, WithMessage(StrEq("HTTP/1.1 404 Not Found")),
+                                  WithErrorPage(HasSubstr("<title>404 Not Found</title>"))));
   EXPECT_EQ(body_.Size(), 0);
 }
 
