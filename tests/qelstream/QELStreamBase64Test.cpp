@@ -1,5 +1,6 @@
 // Base64: the one-line encoder, the line decoder, the strict fallback, and
 // agreement with coreutils base64.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -14,6 +15,8 @@ namespace {
 using test::Bytes;
 using test::Fill;
 using namespace std::string_literals;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 TEST(Base64Encode, Examples) {
   EXPECT_EQ(EncodeBase64(""), "");
@@ -134,12 +137,8 @@ TEST(Base64Decode, StrictDecoder) {
   EXPECT_EQ(DecodeBase64("////"), "\xFF\xFF\xFF");
   EXPECT_EQ(DecodeBase64("QQ==QUJD"), DecodeBase64Lines("QQ==QUJD"));
   EXPECT_EQ(DecodeBase64("QQ=x"), "A");  // third character "=" decides
-  try {
-    DecodeBase64("abc");
-    FAIL() << "no error";
-  } catch (const Exception& e) {
-    EXPECT_STREQ(e.what(), "Base64: Incorrect string format");
-  }
+  ASSERT_THAT([] { DecodeBase64("abc"); },
+              ThrowsMessage<Exception>(StrEq("Base64: Incorrect string format")));
   EXPECT_THROW(DecodeBase64("Zm9v\r\n"), Exception);
 }
 

@@ -1,5 +1,6 @@
 // zlib compression of the document stream, the two adapters, and agreement with
 // Python's zlib.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -10,6 +11,7 @@
 #include "qelstream/QELStream.h"
 #include "streams/ZStreams.h"
 #include "tests/qelstream/QELTestUtil.h"
+#include "tests/support/ExceptionMatchers.h"
 
 namespace vto {
 namespace {
@@ -17,6 +19,18 @@ namespace {
 using test::Bytes;
 using test::Fill;
 using namespace std::string_literals;
+using ::testing::AllOf;
+using ::testing::Property;
+using ::testing::StrEq;
+using ::testing::Throws;
+using ::testing::ThrowsMessage;
+using vto::testing::WithMessage;
+
+// A zlib stream error of class E with zlib's text for the code, and the code.
+template <typename E>
+auto ThrowsZLibError(const std::string& text, int code) {
+  return Throws<E>(AllOf(WithMessage(StrEq(text)), Property("Code", &EZLibError::Code, code)));
+}
 
 const std::string kEmptyZlib = "\x78\x9C\x03\x00\x00\x00\x00\x01"s;
 
@@ -272,13 +286,8 @@ TEST(ZUncompress, DamageLateRaisesAndKeepsTheContent) {
   z.back() = static_cast<char>(z.back() ^ 1);
   TQELMemoryStream s;
   Fill(s, z);
-  try {
-    s.Uncompress();
-    FAIL() << "no error";
-  } catch (const EZDecompressionError& e) {
-    EXPECT_STREQ(e.what(), "data error");
-    EXPECT_EQ(e.Code(), Z_DATA_ERROR);
-  }
+  ASSERT_THAT([&] { s.Uncompress(); },
+              ThrowsZLibError<EZDecompressionError>("data error", Z_DATA_ERROR));
   EXPECT_EQ(Bytes(s), z);
   EXPECT_EQ(s.Position(), s.Size());
 }
@@ -301,37 +310,24 @@ TEST(ZUncompress, PresetDictionaryLeavesTheContentAndEnds) {
   s.SetPosition(0);
   TZDecompressionStream d(s);
   char buf[64];
-  try {
-    d.Read(buf, sizeof buf);
-    FAIL() << "no error";
-  } catch (const EZDecompressionError& e) {
-    EXPECT_STREQ(e.what(), "need dictionary");
-    EXPECT_EQ(e.Code(), Z_NEED_DICT);
-  }
+  ASSERT_THAT([&] { d.Read(buf, sizeof buf); },
+              ThrowsZLibError<EZDecompressionError>("need dictionary", Z_NEED_DICT));
 }
 
 TEST(ZAdapters, InvalidOperations) {
   TMemoryStream m;
   TZCompressionStream c(m);
   char buf[4];
-  try {
-    c.Read(buf, 4);
-    FAIL() << "no error";
-  } catch (const EZCompressionError& e) {
-    EXPECT_STREQ(e.what(), "Invalid ZStream operation!");
-  }
+  ASSERT_THAT([&] { c.Read(buf, 4); },
+              ThrowsMessage<EZCompressionError>(StrEq("Invalid ZStream operation!")));
   EXPECT_THROW(c.Seek(0, soBeginning), EZCompressionError);
   EXPECT_THROW(c.Seek(1, soCurrent), EZCompressionError);
   c.WriteBuffer("abc", 3);
   EXPECT_EQ(c.Position(), 3);
   TMemoryStream src;
   TZDecompressionStream d(src);
-  try {
-    d.Write(buf, 4);
-    FAIL() << "no error";
-  } catch (const EZDecompressionError& e) {
-    EXPECT_STREQ(e.what(), "Invalid ZStream operation!");
-  }
+  ASSERT_THAT([&] { d.Write(buf, 4); },
+              ThrowsMessage<EZDecompressionError>(StrEq("Invalid ZStream operation!")));
   EXPECT_THROW(d.Seek(0, soEnd), EZDecompressionError);
 }
 

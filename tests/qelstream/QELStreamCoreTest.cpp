@@ -1,4 +1,5 @@
 // The document stream's whole-content operations and the positions they leave.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -13,6 +14,8 @@ namespace {
 
 using test::Bytes;
 using test::Fill;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 TEST(QELWholeContent, GetAsStringMovesToZeroUnlessEmpty) {
   TQELMemoryStream s;
@@ -342,12 +345,7 @@ TEST(QELCopy, GetBytesBoundaries) {
   Fill(s, "0123456789");
   EXPECT_EQ(s.GetBytes(11, 1), nullptr);
   s.SetPosition(4);
-  try {
-    s.GetBytes(10, 1);
-    FAIL() << "no error";
-  } catch (const EReadError& e) {
-    EXPECT_STREQ(e.what(), "Stream read error");
-  }
+  ASSERT_THAT([&] { s.GetBytes(10, 1); }, ThrowsMessage<EReadError>(StrEq("Stream read error")));
   EXPECT_THROW(s.GetBytes(8, 3), EReadError);
   EXPECT_THROW(s.GetBytes(-1, 2), EReadError);
   auto whole = s.GetBytes(0, 0);

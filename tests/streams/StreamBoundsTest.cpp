@@ -1,6 +1,7 @@
 // Memory streams under sizes a stranger chooses: a size announced in advance (a
 // body's length) costs no memory until the bytes arrive, and nothing beyond the
 // 32-bit size is ever taken.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -14,6 +15,11 @@
 
 namespace vto {
 namespace {
+
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
+
+const char kOutOfMemory[] = "Out of memory while expanding memory stream";
 
 // Resident memory of this process in bytes.
 std::int64_t ResidentBytes() {
@@ -82,12 +88,8 @@ TEST(MemoryStreamBounds, ShrinkThenGrowAgainGivesZeroBytes) {
 TEST(MemoryStreamBounds, SizeBeyondTheLimitRaisesAndKeepsTheContent) {
   TQELMemoryStream s;
   s.AppendStr("abc");
-  try {
-    s.SetSize(std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1);
-    FAIL() << "no exception";
-  } catch (const EStreamError& e) {
-    EXPECT_STREQ(e.what(), "Out of memory while expanding memory stream");
-  }
+  ASSERT_THAT([&] { s.SetSize(std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1); },
+              ThrowsMessage<EStreamError>(StrEq(kOutOfMemory)));
   EXPECT_EQ(s.GetAsString(), "abc");
 }
 
@@ -118,12 +120,7 @@ TEST(MemoryStreamBounds, InflatingBeyondTheLimitRaisesAndKeepsTheContent) {
   ASSERT_LT(bomb.size(), 4 * kMiB);
   TQELMemoryStream s;
   s.AppendStr(bomb);
-  try {
-    s.Uncompress();
-    FAIL() << "no exception";
-  } catch (const EStreamError& e) {
-    EXPECT_STREQ(e.what(), "Out of memory while expanding memory stream");
-  }
+  ASSERT_THAT([&] { s.Uncompress(); }, ThrowsMessage<EStreamError>(StrEq(kOutOfMemory)));
   EXPECT_EQ(s.Size(), static_cast<std::int64_t>(bomb.size()));
   EXPECT_EQ(s.GetAsString(), bomb);
 }

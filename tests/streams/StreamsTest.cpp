@@ -1,4 +1,5 @@
 // The stream classes: positions, sizes, gaps, buffers, copies and files.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,9 @@
 
 namespace vto {
 namespace {
+
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 std::string Content(TCustomMemoryStream& s) {
   return std::string(s.Memory(), s.Size());
@@ -101,11 +105,7 @@ TEST(MemoryStreamReadWrite, WriteAtNegativePositionChangesNothing) {
   EXPECT_EQ(s.Write("xy", 2), 0);
   EXPECT_EQ(Content(s), "abc");
   EXPECT_THROW(Put(s, "xy"), EWriteError);
-  try {
-    Put(s, "x");
-  } catch (const EWriteError& e) {
-    EXPECT_STREQ(e.what(), "Stream write error");
-  }
+  EXPECT_THAT([&] { Put(s, "x"); }, ThrowsMessage<EWriteError>(StrEq("Stream write error")));
   EXPECT_EQ(s.Write("xy", -3), 0);
 }
 
@@ -222,11 +222,8 @@ TEST(MemoryStreamLimits, GrowingPast2GiBRaisesCleanly) {
   EXPECT_THROW(s.SetSize(std::int64_t{1} << 31), EStreamError);
   EXPECT_THROW(s.SetSize(-1), EStreamError);
   EXPECT_EQ(Content(s), "abc");
-  try {
-    s.SetSize(std::int64_t{1} << 32);
-  } catch (const EStreamError& e) {
-    EXPECT_STREQ(e.what(), "Out of memory while expanding memory stream");
-  }
+  EXPECT_THAT([&] { s.SetSize(std::int64_t{1} << 32); },
+              ThrowsMessage<EStreamError>(StrEq("Out of memory while expanding memory stream")));
 }
 
 TEST(MemoryStreamSize, SetSizeKeepsOrMovesThePosition) {
@@ -300,12 +297,7 @@ TEST(StreamBuffers, ReadBufferRaisesWhenBytesRunOut) {
   Put(s, "abc");
   s.SetPosition(1);
   char buf[5];
-  try {
-    s.ReadBuffer(buf, 5);
-    FAIL() << "no error";
-  } catch (const EReadError& e) {
-    EXPECT_STREQ(e.what(), "Stream read error");
-  }
+  ASSERT_THAT([&] { s.ReadBuffer(buf, 5); }, ThrowsMessage<EReadError>(StrEq("Stream read error")));
 }
 
 TEST(StreamCopy, CopiesInChunksOf61440) {

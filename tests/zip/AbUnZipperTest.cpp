@@ -1,6 +1,7 @@
 // The extractor: recognising and opening archives, decoding names, extracting entries
 // written by Info-ZIP, Python and public test suites, and hostile archives that must
 // never write outside the base folder.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -20,6 +21,8 @@ namespace vto {
 namespace {
 
 using namespace ziptest;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 // Opens the archive, extracts everything into the base folder and returns
 // "name: message" for every failure the notification reported.
@@ -148,22 +151,14 @@ TEST_F(UnZipperOpen, MissingEmptyAndForeignFiles) {
   EXPECT_THROW(u.SetFileName(root_ + "/none.zip"), EAbFileNotFound);
   EXPECT_THROW(u.SetFileName(base_), EAbFileNotFound);  // a folder is no file
   WriteFile(root_ + "/empty.tmp", "");
-  try {
-    u.SetFileName(root_ + "/empty.tmp");
-    FAIL();
-  } catch (const EAbBadStream& e) {
-    EXPECT_STREQ(e.what(), "Invalid Stream");
-  }
+  ASSERT_THAT([&] { u.SetFileName(root_ + "/empty.tmp"); },
+              ThrowsMessage<EAbBadStream>(StrEq("Invalid Stream")));
   std::mt19937 rng(3);
   std::string noise(5000, '\0');
   for (auto& c : noise) c = static_cast<char>('a' + rng() % 20);  // no "PK" in it
   WriteFile(root_ + "/noise.tmp", noise);
-  try {
-    u.SetFileName(root_ + "/noise.tmp");
-    FAIL();
-  } catch (const EAbUnhandledType& e) {
-    EXPECT_STREQ(e.what(), "Unhandled Archive Type");
-  }
+  ASSERT_THAT([&] { u.SetFileName(root_ + "/noise.tmp"); },
+              ThrowsMessage<EAbUnhandledType>(StrEq("Unhandled Archive Type")));
   EXPECT_EQ(u.Count(), 0);
   EXPECT_THROW(u.ExtractFiles("*.*"), EAbNoArchive);
   EXPECT_THROW(u.Items(0), EAbIndexError);
@@ -219,12 +214,8 @@ TEST_F(UnZipperOpen, DamagedDirectoryIsNotAPKZipFile) {
   bad_sig[dir + 1] = 'Q';
   WriteFile(root_ + "/sig.tmp", bad_sig);
   TAbUnZipper u;
-  try {
-    u.SetFileName(root_ + "/sig.tmp");
-    FAIL();
-  } catch (const EAbZipInvalid& e) {
-    EXPECT_STREQ(e.what(), "Invalid file - not a PKZip file");
-  }
+  ASSERT_THAT([&] { u.SetFileName(root_ + "/sig.tmp"); },
+              ThrowsMessage<EAbZipInvalid>(StrEq("Invalid file - not a PKZip file")));
   // Truncated directory: the end record stays, the second header is cut short.
   std::string truncated = zip.substr(0, dir + 46 + 1 + 20) + zip.substr(zip.size() - 22);
   WriteFile(root_ + "/trunc.tmp", truncated);
@@ -264,20 +255,12 @@ TEST_F(UnZipperOpen, BaseDirectoryRules) {
   EXPECT_EQ(u.BaseDirectory(), root_ + "/not-there");
   WriteFile(root_ + "/a.tmp", BuildArchive({RawEntry::Stored("a", "x")}));
   u.SetFileName(root_ + "/a.tmp");
-  try {
-    u.SetBaseDirectory(root_ + "/still-not-there");
-    FAIL();
-  } catch (const EAbNoSuchDirectory& e) {
-    EXPECT_STREQ(e.what(), "Directory does not exist");
-  }
+  ASSERT_THAT([&] { u.SetBaseDirectory(root_ + "/still-not-there"); },
+              ThrowsMessage<EAbNoSuchDirectory>(StrEq("Directory does not exist")));
   u.SetFileName("");  // closes
   EXPECT_EQ(u.Archive(), nullptr);
-  try {
-    u.ExtractFiles("*.*");
-    FAIL();
-  } catch (const EAbNoArchive& e) {
-    EXPECT_STREQ(e.what(), "Archive does not exist - Filename is blank");
-  }
+  ASSERT_THAT([&] { u.ExtractFiles("*.*"); },
+              ThrowsMessage<EAbNoArchive>(StrEq("Archive does not exist - Filename is blank")));
 }
 
 // ---- the peer archives ----
