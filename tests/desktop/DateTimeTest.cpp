@@ -1,3 +1,4 @@
+// Tests of desktop/DateTime.cpp: the calendar of TDateTime and its local time under a pinned TZ.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

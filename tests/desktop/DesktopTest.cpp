@@ -1,3 +1,4 @@
+// Tests of desktop/Desktop.cpp, desktop/LinuxDesktop.cpp and desktop/Application.cpp.
 #include <fcntl.h>
 #include <gio/gio.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Tests of desktop/TextCodec.cpp: the ANSI and OEM code pages, ASCII, UTF-8, case rules.
 #include <gtest/gtest.h>
 
 #include "desktop/TextCodec.h"

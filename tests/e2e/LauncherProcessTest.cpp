@@ -1,3 +1,4 @@
+// Tests of launcher/main.cpp and all below it, through the built program.
 // The built program, run as a user runs it: no display, a PATH of our making.
 #include <arpa/inet.h>
 #include <fcntl.h>

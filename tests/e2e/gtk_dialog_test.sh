@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Tests of desktop/LinuxDesktop.cpp's GTK dialogs, through the built program.
 # Real GTK dialogs on a virtual X display: the help box carries the application
 # title and no icon, the download error box the caption "Error" and the error
 # icon (seen in a picture of the box); Esc closes each and the program ends with

@@ -1,3 +1,4 @@
+// Tests of http/IdCookie.cpp and http/IdAuthentication.cpp (its registry).
 // The cookie rules: parsing a server's cookie, the date reader, domain and path
 // matching, storing and replacing, choosing and ordering for a request, the
 // store under concurrent readers and writers; and the authentication registry.

@@ -1,3 +1,4 @@
+// Tests of http/IdGlobalProtocols.cpp: reading and writing HTTP dates.
 #include <gtest/gtest.h>
 
 #include <cstdio>

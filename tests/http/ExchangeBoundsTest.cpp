@@ -1,3 +1,4 @@
+// Tests of http/IdHTTP.cpp over net/IdIOHandler.cpp.
 // What a hostile server can make one Get cost, played through an in-memory
 // transport: chunk sizes and lengths beyond what a memory stream holds, a
 // multipart body that never ends, a response that sets cookies without end,

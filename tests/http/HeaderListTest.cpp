@@ -1,3 +1,4 @@
+// Tests of http/IdHeaderList.cpp: lookup, parameters, writing and conversion.
 #include <gtest/gtest.h>
 
 #include <random>

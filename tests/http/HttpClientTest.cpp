@@ -1,3 +1,4 @@
+// Tests of http/IdHTTP.cpp, with http/IdAuthentication.cpp and http/IdCookie.cpp.
 // The HTTP client against scripted loopback servers: the exact request block,
 // every status class, each body framing, the Host line, connection reuse,
 // redirects, authentication and cookies on the wire.

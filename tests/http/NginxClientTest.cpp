@@ -1,3 +1,4 @@
+// Tests of http/IdHTTP.cpp over net/IdSSLOpenSSL.cpp.
 // The HTTP client against a real nginx on loopback ports, set up as the
 // launcher's download sets it up: https GET of a JNLP file, a redirect chain
 // that ends on plain http, a cookie the next request needs, Basic

@@ -1,3 +1,4 @@
+// Tests of http/IdGlobalProtocols.cpp (dates) and net/IdURI.cpp (resolution).
 // Interoperability with public peers' test tables, where their rules and ours
 // agree; each row left out is named with the reason.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Tests of http/IdHTTPHeaderInfo.cpp: header records, status line, ranges, meta headers.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Tests of launcher/CommandLine.cpp: splitting the command line, its switches.
 #include <gtest/gtest.h>
 
 #include "launcher/CommandLine.h"

@@ -1,3 +1,4 @@
+// Tests of launcher/launchvto.cpp (the download fallback).
 // The download fallback against a TLS server on loopback, with the recording
 // desktop: what is fetched, where it lands, what is opened, what the user sees.
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// Tests of launcher/launchvto.cpp and launcher/Entry.cpp: finding and starting Java, the dialogs.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// Tests of net/IdBuffer.cpp.
 // The input buffer: growth, the move-to-front and shrink rules, searching and
 // extracting.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// Tests of net/IdTCPConnection.cpp, net/IdStack.cpp, net/IdSocketPosix.cpp, net/IdIDN.cpp.
 // TCP connect, bind and name resolution: host shortcuts, address tests, the
 // socket error numbers and texts, port ranges, connect time-out, IPv6.
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// Tests of net/IdIOHandler.cpp and net/IdIOHandlerSocket.cpp.
 // Buffered connection I/O against a scripted loopback server: lines, byte
 // counts, streams, write buffering and the notice of a closed peer.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// Tests of net/IdIOHandler.cpp and net/IdGlobal.cpp (the text encodings).
 // The I/O handler over a scripted in-memory transport: every result a transport
 // can give (data, a close, a reset, a time-out, a partial or refused write) at any
 // point of a read or a write, and the text encodings of the wire.

@@ -1,3 +1,4 @@
+// Tests of net/IdIOHandler.cpp and net/IdIOHandlerSocket.cpp.
 // What a peer's announcements may cost: a line longer than the maximum, a body
 // length larger than a memory stream holds, a body length the peer never sends.
 #include <gmock/gmock.h>

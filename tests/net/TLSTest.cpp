@@ -1,3 +1,4 @@
+// Tests of net/IdSSLOpenSSL.cpp and net/IdSSLOpenSSLBinding.cpp.
 // The TLS handler against real peers started here ("openssl s_server") and
 // the scripted TLS server: versions, certificates that are not verified, the
 // server name, failing handshakes, peers that vanish; the version settings;

@@ -1,3 +1,4 @@
+// Tests of net/IdURI.cpp: splitting, composing, encoding, decoding, merging paths.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

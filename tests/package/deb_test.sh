@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Tests of packaging/: the Debian package the deb target builds.
 # Installs the Debian package into this machine, checks it as a user would, and
 # removes it again. Needs root, since it runs dpkg: `make deb-test` and .ci/run
 # call it; the plain `make test` does not.

@@ -1,3 +1,4 @@
+// Tests of qelstream/QELStreamBase64.cpp.
 // Base64: the one-line encoder, the line decoder, the strict fallback, and
 // agreement with coreutils base64.
 #include <gmock/gmock.h>

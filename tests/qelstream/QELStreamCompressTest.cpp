@@ -1,3 +1,4 @@
+// Tests of qelstream/QELStreamCompress.cpp and streams/ZStreams.cpp.
 // zlib compression of the document stream, the two adapters, and agreement with
 // Python's zlib.
 #include <gmock/gmock.h>

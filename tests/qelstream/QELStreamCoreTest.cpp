@@ -1,3 +1,4 @@
+// Tests of qelstream/QELStream.cpp.
 // The document stream's whole-content operations and the positions they leave.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

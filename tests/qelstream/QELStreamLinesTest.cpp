@@ -1,3 +1,4 @@
+// Tests of qelstream/QELStreamLines.cpp.
 // Line deletion and the control-character report and replacement.
 #include <gtest/gtest.h>
 

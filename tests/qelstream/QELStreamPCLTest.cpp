@@ -1,3 +1,4 @@
+// Tests of qelstream/QELStreamPCL.cpp.
 // PCL orientation and macro removal, and the bit-5 folded search under them.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// Tests of qelstream/QELStreamSearch.cpp.
 // The folded searches under SearchFor, ChangeString and FindFolded, checked
 // against a direct byte-by-byte search on random data.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Tests of streams/Streams.cpp and streams/ZStreams.cpp.
 // Memory streams under sizes a stranger chooses: a size announced in advance (a
 // body's length) costs no memory until the bytes arrive, and nothing beyond the
 // 32-bit size is ever taken.

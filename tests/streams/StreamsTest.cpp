@@ -1,3 +1,4 @@
+// Tests of streams/Streams.cpp.
 // The stream classes: positions, sizes, gaps, buffers, copies and files.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Tests of zip/AbUnZipper.cpp and zip/ZipCommon.cpp.
 // The extractor: recognising and opening archives, decoding names, extracting entries
 // written by Info-ZIP, Python and public test suites, and hostile archives that must
 // never write outside the base folder.

@@ -1,3 +1,4 @@
+// Tests of qelstream/QELStreamZip.cpp.
 // Zip and Unzip of the document stream: the archive it makes, what comes back, the
 // position afterwards, the temporary folder, and content that is no archive.
 #include <gtest/gtest.h>

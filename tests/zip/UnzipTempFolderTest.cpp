@@ -1,3 +1,4 @@
+// Tests of qelstream/QELStreamZip.cpp and zip/AbUnZipper.cpp.
 // Unzip of a stranger's archive through the shared temporary folder: entries go
 // into a folder of the call's own, never near a file that someone keeps there,
 // and nothing stays behind.

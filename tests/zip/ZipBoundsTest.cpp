@@ -1,3 +1,4 @@
+// Tests of zip/ZipArchive.cpp.
 // Hostile archives against the writer's reader: whatever the records claim, opening
 // and adding never take more memory than the archive itself plus the new entry, and
 // every limit of the 32-bit format ends in EZipArchiveError.

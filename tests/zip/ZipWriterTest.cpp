@@ -1,3 +1,4 @@
+// Tests of zip/ZipArchive.cpp and zip/ZipCommon.cpp.
 // The zip writer: exact bytes of what it writes, how it reads an archive back, and
 // that standard readers accept everything it produces.
 #include <gtest/gtest.h>
