@@ -283,12 +283,12 @@ std::string TIdURI::URLDecode(std::string_view ASrc, const IIdTextEncoding* AByt
       i = std::min(n, i + 5);
       if (!ok) continue;
       char32_t cp = unit;
-      if (unit >= 0xD800 && unit <= 0xDBFF && i + 6 <= n && ASrc[i] == '%' &&
+      if (IsHighSurrogate(unit) && i + 6 <= n && ASrc[i] == '%' &&
           (ASrc[i + 1] == 'u' || ASrc[i + 1] == 'U')) {
         // A high surrogate followed by an escaped low surrogate is one character.
         std::uint32_t low;
-        if (ReadHex(ASrc, i + 2, 4, low) && low >= 0xDC00 && low <= 0xDFFF) {
-          cp = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        if (ReadHex(ASrc, i + 2, 4, low) && IsLowSurrogate(low)) {
+          cp = JoinSurrogates(unit, low);
           i += 6;
         }
       }
@@ -307,23 +307,8 @@ std::string TIdURI::URLDecode(std::string_view ASrc, const IIdTextEncoding* AByt
     if (ok) bytes.push_back(static_cast<char>(value));
   }
   if (enc != nullptr) return enc->GetString(bytes);
-  // The collected bytes are read as UTF-8; a byte that starts no valid sequence
-  // becomes U+FFFD.
-  if (FindInvalidUtf8(bytes) == npos) return bytes;
-  std::string out;
-  out.reserve(bytes.size() + 8);
-  std::size_t k = 0;
-  while (k < bytes.size()) {
-    const std::size_t start = k;
-    char32_t cp;
-    if (DecodeUtf8(bytes, k, cp)) {
-      out.append(bytes, start, k - start);
-    } else {
-      AppendUtf8(out, 0xFFFD);
-      ++k;
-    }
-  }
-  return out;
+  // The collected bytes are read as UTF-8.
+  return Utf8ToText(bytes);
 }
 
 std::string ResolvePath(std::string_view ABasePath, std::string_view APath,

@@ -234,34 +234,16 @@ bool FindExtraField(std::string_view extra, std::uint16_t id, std::string_view& 
 
 namespace {
 
-// UTF-8 bytes as text; invalid sequences become U+FFFD.
-std::string CleanUtf8(std::string_view s) {
-  if (FindInvalidUtf8(s) == std::string_view::npos) return std::string(s);
-  std::string out;
-  out.reserve(s.size() + 8);
-  std::size_t i = 0;
-  char32_t cp;
-  while (i < s.size()) {
-    if (DecodeUtf8(s, i, cp)) {
-      AppendUtf8(out, cp);
-    } else {
-      AppendUtf8(out, 0xFFFD);
-      ++i;
-    }
-  }
-  return out;
-}
-
 std::string Utf16LeToText(std::string_view s) {
   std::string out;
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   const std::size_t n = s.size() / 2;
   for (std::size_t i = 0; i < n; ++i) {
     char32_t u = GetLE16(p + 2 * i);
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
+    if (IsHighSurrogate(u) && i + 1 < n) {
       const char32_t low = GetLE16(p + 2 * (i + 1));
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+      if (IsLowSurrogate(low)) {
+        u = JoinSurrogates(u, low);
         ++i;
       }
     }
@@ -294,12 +276,12 @@ std::string DecodeEntryName(std::string_view raw, std::string_view extra,
                             std::uint16_t version_made_by, std::uint16_t flags) {
   if ((flags & 0x0800) != 0 ||
       (HasNonAscii(raw) && FindInvalidUtf8(raw) == std::string_view::npos)) {
-    return CleanUtf8(raw);
+    return Utf8ToText(raw);
   }
   std::string_view data;
   if (FindExtraField(extra, kUnicodePathExtraId, data) && data.size() >= 5 && data[0] == 1 &&
       GetLE32(reinterpret_cast<const unsigned char*>(data.data() + 1)) == ZipCrc32(raw)) {
-    return CleanUtf8(data.substr(5));
+    return Utf8ToText(data.substr(5));
   }
   if (FindExtraField(extra, kUtf16NameExtraId, data) && data.size() == 8 + 2 * raw.size() &&
       data.size() > 10 &&
@@ -317,15 +299,7 @@ std::u32string ToUpperCodePoints(std::string_view text) {
   std::u32string out;
   out.reserve(text.size());
   std::size_t i = 0;
-  char32_t cp;
-  while (i < text.size()) {
-    if (DecodeUtf8(text, i, cp)) {
-      out.push_back(UpperCaseChar(cp));
-    } else {
-      out.push_back(0xFFFD);
-      ++i;
-    }
-  }
+  while (i < text.size()) out.push_back(UpperCaseChar(DecodeUtf8OrReplacement(text, i)));
   return out;
 }
 
