@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "desktop/AsciiNumbers.h"
 #include "desktop/TextCodec.h"
 #include "http/IdText.h"
 #include "net/IdExceptions.h"
@@ -94,25 +95,11 @@ std::string XmlDeclarationEncoding(std::string_view AHead) {
 // A chunk size: hexadecimal digits only; false when the text is no such number
 // or beyond 60 bits.
 bool ParseChunkSize(std::string_view s, std::int64_t& size) {
-  if (s.empty()) return false;
-  std::size_t i = 0;
-  while (i + 1 < s.size() && s[i] == '0') ++i;
-  if (s.size() - i > 15) return false;
-  std::int64_t v = 0;
-  for (; i < s.size(); ++i) {
-    const char c = s[i];
-    int d;
-    if (c >= '0' && c <= '9')
-      d = c - '0';
-    else if (c >= 'a' && c <= 'f')
-      d = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F')
-      d = c - 'A' + 10;
-    else
-      return false;
-    v = v * 16 + d;
-  }
-  size = v;
+  std::uint64_t v = 0;
+  if (ParseUnsigned(s, {.Base = 16, .MaxValue = (std::uint64_t{1} << 60) - 1}, v) !=
+      NumberParse::kNumber)
+    return false;
+  size = static_cast<std::int64_t>(v);
   return true;
 }
 
@@ -423,15 +410,18 @@ void TIdCustomHTTP::PrepareRequestTarget(TIdHTTPRequest& ARequest) {
 
 TIdHTTPConnectionType TIdCustomHTTP::SelectConnectionTarget() {
   if (Connected() && Socket() != nullptr && Socket()->IPVersion() != FURI.IPVersion()) Disconnect();
+  // Digits (leading zeros allowed) up to 65535; a port text that is no number
+  // connects to port 80.
   std::uint16_t port = 80;
-  const std::string& text = FURI.Port();
-  if (!text.empty() &&
-      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    std::size_t i = text.find_first_not_of('0');
-    const std::string_view digits =
-        i == std::string::npos ? std::string_view("0") : std::string_view(text).substr(i);
-    if (digits.size() > 5 || std::stoul(std::string(digits)) > 65535) throw EIdInvalidPortRange();
-    port = static_cast<std::uint16_t>(std::stoul(std::string(digits)));
+  std::uint64_t value = 0;
+  switch (ParseUnsigned(FURI.Port(), {.Base = 10, .MaxValue = 65535}, value)) {
+    case NumberParse::kNumber:
+      port = static_cast<std::uint16_t>(value);
+      break;
+    case NumberParse::kOutOfRange:
+      throw EIdInvalidPortRange();
+    case NumberParse::kNotANumber:
+      break;
   }
   if (Connected() && (!SameText(Host(), FURI.Host()) || Port() != port)) Disconnect();
   SetHost(FURI.Host());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "desktop/AsciiNumbers.h"
 #include "desktop/TextCodec.h"
 
 namespace vto {
@@ -99,23 +100,14 @@ std::string Encode(std::string_view ASrc, std::string_view unsafe, const IIdText
 constexpr std::string_view kPathUnsafe = "*<>#%\"{}|\\^[]`+";
 constexpr std::string_view kParamsUnsafe = "*<>#%\"{}|\\^[]`";
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Reads up to n hexadecimal digits of s from i; false when a character is not one.
+// Reads up to n hexadecimal digits of s from i (fewer where s ends); false when a
+// character is not one.
 bool ReadHex(std::string_view s, std::size_t i, std::size_t n, std::uint32_t& value) {
   if (i >= s.size()) return false;
-  const std::size_t end = std::min(s.size(), i + n);
-  value = 0;
-  for (std::size_t k = i; k < end; ++k) {
-    const int h = HexValue(s[k]);
-    if (h < 0) return false;
-    value = value * 16 + static_cast<std::uint32_t>(h);
-  }
+  std::uint64_t v = 0;
+  if (ParseUnsigned(s.substr(i, n), {.Base = 16, .MaxDigits = n}, v) != NumberParse::kNumber)
+    return false;
+  value = static_cast<std::uint32_t>(v);
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "desktop/AsciiNumbers.h"
 #include "desktop/TextCodec.h"
 
 namespace vto {
@@ -325,11 +326,8 @@ bool WildcardMatch(const std::u32string& name, const std::u32string& pattern) {
   return p == pattern.size();
 }
 
-std::string_view Trim(std::string_view s) {
-  const auto first = s.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  const auto last = s.find_last_not_of(" \t\r\n");
-  return s.substr(first, last - first + 1);
+std::string_view TrimMaskPattern(std::string_view s) {
+  return TrimWhere(s, [](char c) { return IsSpaceOrTab(c) || c == '\r' || c == '\n'; });
 }
 
 bool MatchesPattern(std::string_view name, std::string_view pattern) {
@@ -352,7 +350,7 @@ bool MatchesFileMask(std::string_view name, std::string_view mask) {
   while (start <= mask.size()) {
     auto end = mask.find(';', start);
     if (end == std::string_view::npos) end = mask.size();
-    if (MatchesPattern(name, Trim(mask.substr(start, end - start)))) return true;
+    if (MatchesPattern(name, TrimMaskPattern(mask.substr(start, end - start)))) return true;
     start = end + 1;
   }
   return false;
