@@ -103,6 +103,23 @@ bool ParseChunkSize(std::string_view s, std::int64_t& size) {
   return true;
 }
 
+// Sets the response's content stream for a scope and puts the one it had back
+// when the scope ends, by an exception too.
+class ScopedContentStream {
+ public:
+  ScopedContentStream(TIdHTTPResponse& AResponse, TStream* AStream)
+      : FResponse(AResponse), FSaved(AResponse.ContentStream()) {
+    AResponse.SetContentStream(AStream);
+  }
+  ~ScopedContentStream() { FResponse.SetContentStream(FSaved); }
+  ScopedContentStream(const ScopedContentStream&) = delete;
+  ScopedContentStream& operator=(const ScopedContentStream&) = delete;
+
+ private:
+  TIdHTTPResponse& FResponse;
+  TStream* const FSaved;
+};
+
 bool IsHead(const TIdHTTPRequest& ARequest) {
   return SameTextAscii(ARequest.Method(), "HEAD") ||
          SameTextAscii(ARequest.MethodOverride(), "HEAD");
@@ -193,18 +210,15 @@ TIdHTTPWhatsNext TIdHTTPProtocol::FailWithStatus(const std::vector<std::int16_t>
   }
   // The error page goes to a stream of its own; the caller's receives nothing.
   TMemoryStream page;
-  TStream* const saved = resp.ContentStream();
-  resp.SetContentStream(&page);
-  try {
-    FHTTP.ReadBody(resp, &page);
-  } catch (const EIdConnClosedGracefully&) {
-  } catch (const EIdSocketError&) {
-    // The page cut short, by a close or by a reset: the status is the error.
-  } catch (...) {
-    resp.SetContentStream(saved);
-    throw;
+  {
+    const ScopedContentStream swap(resp, &page);
+    try {
+      FHTTP.ReadBody(resp, &page);
+    } catch (const EIdConnClosedGracefully&) {
+    } catch (const EIdSocketError&) {
+      // The page cut short, by a close or by a reset: the status is the error.
+    }
   }
-  resp.SetContentStream(saved);
   const std::string_view bytes(page.Memory(), static_cast<std::size_t>(page.Size()));
   throw EIdHTTPProtocolException::CreateError(code, resp.ResponseText(),
                                               BodyText(bytes, resp.CharSet()));
@@ -670,15 +684,8 @@ void TIdCustomHTTP::ReadBody(TIdHTTPResponse& AResponse, TStream* AStream) {
 
   if (held) AStream->CopyFrom(*held, 0);
   if (mark == kHtml) {
-    TStream* const saved = AResponse.ContentStream();
-    AResponse.SetContentStream(target);
-    try {
-      AResponse.ProcessMetaHTTPEquiv();
-    } catch (...) {
-      AResponse.SetContentStream(saved);
-      throw;
-    }
-    AResponse.SetContentStream(saved);
+    const ScopedContentStream swap(AResponse, target);
+    AResponse.ProcessMetaHTTPEquiv();
   } else if (mark == kXml) {
     const std::int64_t end = target->Position();
     const std::int64_t n = std::min<std::int64_t>(target->Size() - bodyStart, 4096);
@@ -694,8 +701,7 @@ void TIdCustomHTTP::ReadBody(TIdHTTPResponse& AResponse, TStream* AStream) {
 }
 
 void TIdCustomHTTP::DiscardBody(TIdHTTPResponse& AResponse) {
-  TStream* const saved = AResponse.ContentStream();
-  AResponse.SetContentStream(nullptr);
+  const ScopedContentStream swap(AResponse, nullptr);
   try {
     ReadBody(AResponse, nullptr);
   } catch (const EIdConnClosedGracefully&) {
@@ -704,16 +710,10 @@ void TIdCustomHTTP::DiscardBody(TIdHTTPResponse& AResponse) {
     // Nobody wanted these bytes: a connection that ended by error while they
     // were dropped is just ended.
     if (e.LastError() != IdErr::ConnectionReset && e.LastError() != IdErr::ConnectionAborted &&
-        e.LastError() != IdErr::Shutdown) {
-      AResponse.SetContentStream(saved);
+        e.LastError() != IdErr::Shutdown)
       throw;
-    }
     Disconnect();
-  } catch (...) {
-    AResponse.SetContentStream(saved);
-    throw;
   }
-  AResponse.SetContentStream(saved);
 }
 
 void TIdCustomHTTP::ReadChunkedBody(TIdHTTPResponse& AResponse, TStream* AStream) {
