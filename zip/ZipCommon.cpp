@@ -126,6 +126,22 @@ TEndOfCentralDir TEndOfCentralDir::Unpack(const unsigned char* in) {
   return r;
 }
 
+std::size_t EndRecordSearchSize(std::uint64_t archive_size) {
+  return static_cast<std::size_t>(
+      std::min<std::uint64_t>(archive_size, 65535 + TEndOfCentralDir::kSize));
+}
+
+std::size_t FindEndRecordIn(std::string_view tail) {
+  if (tail.size() < TEndOfCentralDir::kSize) return std::string_view::npos;
+  const auto* b = reinterpret_cast<const unsigned char*>(tail.data());
+  for (std::size_t i = tail.size() - TEndOfCentralDir::kSize + 1; i-- > 0;) {
+    if (b[i] == 0x50 && GetLE32(b + i) == kEndOfCentralDirSignature &&
+        i + TEndOfCentralDir::kSize + GetLE16(b + i + 20) <= tail.size())
+      return i;
+  }
+  return std::string_view::npos;
+}
+
 TZip64EndOfCentralDir TZip64EndOfCentralDir::Unpack(const unsigned char* in) {
   TZip64EndOfCentralDir r;
   r.Signature = GetLE32(in + 0);
