@@ -35,6 +35,16 @@ inline std::string TrimRight(std::string_view s) {
   return std::string(TrimRightView(s));
 }
 
+// A header value goes out on one line: a line break or NUL inside it (from a URL
+// or a server's redirect) would start a header line of its own on the wire, so
+// each becomes a space.
+inline std::string OneLine(std::string_view AText) {
+  std::string s(AText);
+  for (char& c : s)
+    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+  return s;
+}
+
 // Cuts T at the first D: returns the text before it and leaves T with what follows;
 // without D the whole of T is returned and T becomes empty.
 inline std::string_view FetchView(std::string_view& T, std::string_view D) {
