@@ -50,7 +50,7 @@ constexpr std::string_view TrimWhere(std::string_view s, Blank blank) {
   return TrimRightWhere(TrimLeftWhere(s, blank), blank);
 }
 
-// How the digits of an unsigned number are written: the base (10, or 16 with
+// How the digits of an unsigned number are written: the base (2 to 16; above 10
 // the letters a-f in either case), the most characters the text may have
 // (leading zeros count), and the largest value it may stand for.
 struct DigitSyntax {
@@ -68,13 +68,58 @@ enum class NumberParse {
 // Reads the whole text as digits of the syntax: no sign, no blanks. The value is
 // stored only for kNumber. A text that is no number is told apart from one that
 // is too large, whatever its length.
-NumberParse ParseUnsigned(std::string_view s, const DigitSyntax& syntax, std::uint64_t& value);
+inline NumberParse ParseUnsigned(std::string_view s, const DigitSyntax& syntax,
+                                 std::uint64_t& value) {
+  if (s.empty() || s.size() > syntax.MaxDigits) return NumberParse::kNotANumber;
+  const std::uint64_t base = syntax.Base;
+  // Below kSafe a step cannot wrap (base 16 at the most); above it each step is
+  // checked against the 64-bit range, and the whole value against MaxValue.
+  constexpr std::uint64_t kSafe = std::uint64_t{1} << 59;
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  std::uint64_t v = 0;
+  bool wrapped = false;
+  // Every character is looked at: a text that goes on with a non-digit after
+  // its value has grown too large is no number at all.
+  for (char c : s) {
+    const int d = IsAsciiDigit(c) ? c - '0' : HexDigitValue(c);
+    if (d < 0 || static_cast<unsigned>(d) >= syntax.Base) return NumberParse::kNotANumber;
+    const auto digit = static_cast<std::uint64_t>(d);
+    if (wrapped) continue;
+    if (v >= kSafe && v > (kMax - digit) / base) {
+      wrapped = true;
+      continue;
+    }
+    v = v * base + digit;
+  }
+  if (wrapped || v > syntax.MaxValue) return NumberParse::kOutOfRange;
+  value = v;
+  return NumberParse::kNumber;
+}
 
 // Cuts a "+" or "-" off the start of the text; true when it was "-".
-bool TakeSign(std::string_view& s);
+inline bool TakeSign(std::string_view& s) {
+  if (s.empty() || (s.front() != '+' && s.front() != '-')) return false;
+  const bool negative = s.front() == '-';
+  s.remove_prefix(1);
+  return negative;
+}
 // The digits of a signed 64-bit number, its sign taken off already: from
 // INT64_MIN (negative) up to INT64_MAX.
-NumberParse ParseInt64Digits(std::string_view digits, unsigned base, bool negative,
-                             std::int64_t& value);
+inline NumberParse ParseInt64Digits(std::string_view digits, unsigned base, bool negative,
+                                    std::int64_t& value) {
+  constexpr std::uint64_t kMinMagnitude = std::uint64_t{1} << 63;
+  std::uint64_t magnitude = 0;
+  const NumberParse r = ParseUnsigned(
+      digits, {base, std::numeric_limits<std::size_t>::max(), kMinMagnitude - (negative ? 0 : 1)},
+      magnitude);
+  if (r != NumberParse::kNumber) return r;
+  if (!negative)
+    value = static_cast<std::int64_t>(magnitude);
+  else if (magnitude == kMinMagnitude)
+    value = std::numeric_limits<std::int64_t>::min();
+  else
+    value = -static_cast<std::int64_t>(magnitude);
+  return NumberParse::kNumber;
+}
 
 }  // namespace vto

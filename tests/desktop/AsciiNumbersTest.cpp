@@ -1,4 +1,4 @@
-// Covers desktop/AsciiNumbers.cpp: the digit syntax that ports, chunk sizes,
+// Covers desktop/AsciiNumbers.h: the digit syntax that ports, chunk sizes,
 // address parts, escapes and header integers are read with.
 #include <gtest/gtest.h>
 
