@@ -74,6 +74,40 @@ std::size_t Utf8Length(std::string_view s) {
   return n;
 }
 
+char32_t DecodeUtf8OrReplacement(std::string_view s, std::size_t& i) {
+  char32_t cp;
+  if (DecodeUtf8(s, i, cp)) return cp;
+  ++i;
+  return 0xFFFD;
+}
+
+namespace {
+// The bytes with each one that starts no valid sequence replaced; runs of valid
+// sequences are copied as they stand.
+std::string ReplaceInvalidUtf8(std::string_view s, std::string_view replacement) {
+  std::string out;
+  out.reserve(s.size());
+  std::size_t i = 0, done = 0;
+  char32_t cp;
+  while (i < s.size()) {
+    if (DecodeUtf8(s, i, cp)) continue;
+    out.append(s.substr(done, i - done));
+    out.append(replacement);
+    done = ++i;
+  }
+  out.append(s.substr(done));
+  return out;
+}
+}  // namespace
+
+std::string Utf8ToText(std::string_view bytes) {
+  return ReplaceInvalidUtf8(bytes, "\xEF\xBF\xBD");  // U+FFFD
+}
+
+std::string TextToUtf8(std::string_view text) {
+  return ReplaceInvalidUtf8(text, "?");
+}
+
 std::string AnsiToText(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
@@ -81,36 +115,27 @@ std::string AnsiToText(std::string_view bytes) {
   return out;
 }
 
-std::string TextToAnsi(std::string_view text) {
+namespace {
+// Text to one byte a character: a character above highest, or a byte that starts
+// no valid sequence, becomes "?".
+std::string TextToSingleBytes(std::string_view text, char32_t highest) {
   std::string out;
   out.reserve(text.size());
   std::size_t i = 0;
-  char32_t cp;
   while (i < text.size()) {
-    if (!DecodeUtf8(text, i, cp)) {
-      ++i;
-      out.push_back('?');
-    } else {
-      out.push_back(cp <= 0xFF ? static_cast<char>(cp) : '?');
-    }
+    const char32_t cp = DecodeUtf8OrReplacement(text, i);  // U+FFFD is above highest
+    out.push_back(cp <= highest ? static_cast<char>(cp) : '?');
   }
   return out;
 }
+}  // namespace
+
+std::string TextToAnsi(std::string_view text) {
+  return TextToSingleBytes(text, 0xFF);
+}
 
 std::string TextToAscii(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  std::size_t i = 0;
-  char32_t cp;
-  while (i < text.size()) {
-    if (!DecodeUtf8(text, i, cp)) {
-      ++i;
-      out.push_back('?');
-    } else {
-      out.push_back(cp < 0x80 ? static_cast<char>(cp) : '?');
-    }
-  }
-  return out;
+  return TextToSingleBytes(text, 0x7F);
 }
 
 std::string AsciiToText(std::string_view bytes) {

@@ -21,6 +21,24 @@ void AppendUtf8(std::string& out, char32_t cp);
 std::size_t FindInvalidUtf8(std::string_view s);
 // Number of code points; an invalid byte counts as one.
 std::size_t Utf8Length(std::string_view s);
+// Reads one character at s[i] (i below s.size()) and moves i past it; a byte that
+// starts no valid sequence reads as U+FFFD and moves i by one.
+char32_t DecodeUtf8OrReplacement(std::string_view s, std::size_t& i);
+// UTF-8 bytes as text: each byte that starts no valid sequence becomes U+FFFD.
+std::string Utf8ToText(std::string_view bytes);
+// Text as UTF-8 bytes: each byte that starts no valid sequence becomes "?".
+std::string TextToUtf8(std::string_view text);
+
+// UTF-16 surrogates, and the character a high and a low one stand for together.
+constexpr bool IsHighSurrogate(char32_t u) {
+  return u >= 0xD800 && u <= 0xDBFF;
+}
+constexpr bool IsLowSurrogate(char32_t u) {
+  return u >= 0xDC00 && u <= 0xDFFF;
+}
+constexpr char32_t JoinSurrogates(char32_t high, char32_t low) {
+  return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+}
 
 // ANSI code page: byte b is character U+00bb, exact in both directions.
 std::string AnsiToText(std::string_view bytes);

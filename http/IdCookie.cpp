@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "desktop/AsciiNumbers.h"
 #include "desktop/TextCodec.h"
 #include "http/IdText.h"
 #include "net/IdStack.h"
@@ -35,24 +36,8 @@ std::string_view Unquote(std::string_view v) {
 
 // A whole number of 64 bits: optional sign and decimal digits only.
 bool ParseWholeNumber(std::string_view s, std::int64_t& value) {
-  if (s.empty()) return false;
-  bool negative = false;
-  std::size_t i = 0;
-  if (s[0] == '-' || s[0] == '+') {
-    negative = s[0] == '-';
-    i = 1;
-  }
-  if (i >= s.size()) return false;
-  std::uint64_t v = 0;
-  const std::uint64_t limit = negative ? 9223372036854775808ull : 9223372036854775807ull;
-  for (; i < s.size(); ++i) {
-    if (s[i] < '0' || s[i] > '9') return false;
-    const auto d = static_cast<std::uint64_t>(s[i] - '0');
-    if (v > (limit - d) / 10) return false;
-    v = v * 10 + d;
-  }
-  value = negative ? static_cast<std::int64_t>(0 - v) : static_cast<std::int64_t>(v);
-  return true;
+  const bool negative = TakeSign(s);
+  return ParseInt64Digits(s, 10, negative, value) == NumberParse::kNumber;
 }
 
 // The expiry a number of seconds from now gives: the year 1 when negative.
@@ -70,15 +55,11 @@ bool IsDelimiter(unsigned char c) {
          (c >= 0x5B && c <= 0x60) || (c >= 0x7B && c <= 0x7E);
 }
 
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
 // Leading digits of s from i: their count and value (the value of at most 9).
 std::size_t ReadDigits(std::string_view s, std::size_t i, int& value) {
   std::size_t n = 0;
   value = 0;
-  while (i + n < s.size() && IsDigit(s[i + n])) {
+  while (i + n < s.size() && IsAsciiDigit(s[i + n])) {
     if (n < 9) value = value * 10 + (s[i + n] - '0');
     ++n;
   }
@@ -125,7 +106,7 @@ TDateTime ParseCookieDate(std::string_view AText) {
     const std::string_view token = AText.substr(start, i - start);
     if (token.empty()) continue;
 
-    if (!haveTime && IsDigit(token[0]) && token.find(':') != std::string_view::npos) {
+    if (!haveTime && IsAsciiDigit(token[0]) && token.find(':') != std::string_view::npos) {
       // hms-time: three runs of one or two digits joined by ":".
       int parts[3] = {0, 0, 0};
       std::size_t p = 0;
@@ -151,7 +132,7 @@ TDateTime ParseCookieDate(std::string_view AText) {
         continue;
       }
     }
-    if (!haveDay && IsDigit(token[0])) {
+    if (!haveDay && IsAsciiDigit(token[0])) {
       int v = 0;
       if (ReadDigits(token, 0, v) > 2 || v < 1 || v > 31) return 0;
       day = v;
@@ -159,7 +140,7 @@ TDateTime ParseCookieDate(std::string_view AText) {
       continue;
     }
     if (!haveMonth) {
-      if (IsDigit(token[0])) {
+      if (IsAsciiDigit(token[0])) {
         int v = 0;
         if (ReadDigits(token, 0, v) > 2 || v < 1 || v > 12) return 0;
         month = v;
@@ -178,7 +159,7 @@ TDateTime ParseCookieDate(std::string_view AText) {
         if (haveMonth) continue;
       }
     }
-    if (!haveYear && IsDigit(token[0])) {
+    if (!haveYear && IsAsciiDigit(token[0])) {
       int v = 0;
       const std::size_t n = ReadDigits(token, 0, v);
       if (n >= 2 && n <= 4 && n == token.size()) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "desktop/AsciiNumbers.h"
 #include "desktop/TextCodec.h"
 #include "http/IdText.h"
 
@@ -80,13 +81,6 @@ constexpr const char* kDayNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", 
 constexpr const char* kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-bool IsLetter(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
 int Digits(std::string_view s, std::size_t at, std::size_t n) {
   int v = 0;
   for (std::size_t k = at; k < at + n; ++k) v = v * 10 + (s[k] - '0');
@@ -96,7 +90,7 @@ int Digits(std::string_view s, std::size_t at, std::size_t n) {
 bool AllDigits(std::string_view s, std::size_t at, std::size_t n) {
   if (at + n > s.size()) return false;
   for (std::size_t k = at; k < at + n; ++k)
-    if (!IsDigit(s[k])) return false;
+    if (!IsAsciiDigit(s[k])) return false;
   return true;
 }
 
@@ -144,7 +138,7 @@ std::optional<TDateTime> TryIso8601(std::string_view s, bool& impossible) {
       second = Digits(s, 17, 2);
       if (s[19] == '.') {
         std::size_t k = 20;
-        while (k < len && IsDigit(s[k])) ++k;
+        while (k < len && IsAsciiDigit(s[k])) ++k;
         if (k == 20 || k >= len) return std::nullopt;
         // A decimal fraction of the second: ".5" is half a second.
         int scale = 100;
@@ -175,8 +169,8 @@ bool StartsWithWeekday(std::string_view s) {
 std::size_t FindMeridiem(std::string_view s, std::string_view marker) {
   std::size_t p = s.find(marker);
   while (p != std::string_view::npos) {
-    const bool before = p > 0 && IsLetter(s[p - 1]);
-    const bool after = p + 2 < s.size() && IsLetter(s[p + 2]);
+    const bool before = p > 0 && IsAsciiLetter(s[p - 1]);
+    const bool after = p + 2 < s.size() && IsAsciiLetter(s[p + 2]);
     if (!before && !after) return p;
     p = s.find(marker, p + 1);
   }
@@ -233,7 +227,7 @@ TDateTime ParseOtherForms(std::string s) {
     rest = timeFirst;
   }
   std::size_t digits = 0;
-  for (char c : yearText) digits += IsDigit(c) ? 1 : 0;
+  for (char c : yearText) digits += IsAsciiDigit(c) ? 1 : 0;
   if (digits == yearText.size()) {
     if (digits == 2)
       year += year < 50 ? 2000 : 1900;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "desktop/AsciiNumbers.h"
 #include "desktop/TextCodec.h"
 #include "http/IdText.h"
 #include "net/IdExceptions.h"
@@ -94,27 +95,30 @@ std::string XmlDeclarationEncoding(std::string_view AHead) {
 // A chunk size: hexadecimal digits only; false when the text is no such number
 // or beyond 60 bits.
 bool ParseChunkSize(std::string_view s, std::int64_t& size) {
-  if (s.empty()) return false;
-  std::size_t i = 0;
-  while (i + 1 < s.size() && s[i] == '0') ++i;
-  if (s.size() - i > 15) return false;
-  std::int64_t v = 0;
-  for (; i < s.size(); ++i) {
-    const char c = s[i];
-    int d;
-    if (c >= '0' && c <= '9')
-      d = c - '0';
-    else if (c >= 'a' && c <= 'f')
-      d = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F')
-      d = c - 'A' + 10;
-    else
-      return false;
-    v = v * 16 + d;
-  }
-  size = v;
+  std::uint64_t v = 0;
+  if (ParseUnsigned(s, {.Base = 16, .MaxValue = (std::uint64_t{1} << 60) - 1}, v) !=
+      NumberParse::kNumber)
+    return false;
+  size = static_cast<std::int64_t>(v);
   return true;
 }
+
+// Sets the response's content stream for a scope and puts the one it had back
+// when the scope ends, by an exception too.
+class ScopedContentStream {
+ public:
+  ScopedContentStream(TIdHTTPResponse& AResponse, TStream* AStream)
+      : FResponse(AResponse), FSaved(AResponse.ContentStream()) {
+    AResponse.SetContentStream(AStream);
+  }
+  ~ScopedContentStream() { FResponse.SetContentStream(FSaved); }
+  ScopedContentStream(const ScopedContentStream&) = delete;
+  ScopedContentStream& operator=(const ScopedContentStream&) = delete;
+
+ private:
+  TIdHTTPResponse& FResponse;
+  TStream* const FSaved;
+};
 
 bool IsHead(const TIdHTTPRequest& ARequest) {
   return SameTextAscii(ARequest.Method(), "HEAD") ||
@@ -206,18 +210,15 @@ TIdHTTPWhatsNext TIdHTTPProtocol::FailWithStatus(const std::vector<std::int16_t>
   }
   // The error page goes to a stream of its own; the caller's receives nothing.
   TMemoryStream page;
-  TStream* const saved = resp.ContentStream();
-  resp.SetContentStream(&page);
-  try {
-    FHTTP.ReadBody(resp, &page);
-  } catch (const EIdConnClosedGracefully&) {
-  } catch (const EIdSocketError&) {
-    // The page cut short, by a close or by a reset: the status is the error.
-  } catch (...) {
-    resp.SetContentStream(saved);
-    throw;
+  {
+    const ScopedContentStream swap(resp, &page);
+    try {
+      FHTTP.ReadBody(resp, &page);
+    } catch (const EIdConnClosedGracefully&) {
+    } catch (const EIdSocketError&) {
+      // The page cut short, by a close or by a reset: the status is the error.
+    }
   }
-  resp.SetContentStream(saved);
   const std::string_view bytes(page.Memory(), static_cast<std::size_t>(page.Size()));
   throw EIdHTTPProtocolException::CreateError(code, resp.ResponseText(),
                                               BodyText(bytes, resp.CharSet()));
@@ -423,15 +424,18 @@ void TIdCustomHTTP::PrepareRequestTarget(TIdHTTPRequest& ARequest) {
 
 TIdHTTPConnectionType TIdCustomHTTP::SelectConnectionTarget() {
   if (Connected() && Socket() != nullptr && Socket()->IPVersion() != FURI.IPVersion()) Disconnect();
+  // Digits (leading zeros allowed) up to 65535; a port text that is no number
+  // connects to port 80.
   std::uint16_t port = 80;
-  const std::string& text = FURI.Port();
-  if (!text.empty() &&
-      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    std::size_t i = text.find_first_not_of('0');
-    const std::string_view digits =
-        i == std::string::npos ? std::string_view("0") : std::string_view(text).substr(i);
-    if (digits.size() > 5 || std::stoul(std::string(digits)) > 65535) throw EIdInvalidPortRange();
-    port = static_cast<std::uint16_t>(std::stoul(std::string(digits)));
+  std::uint64_t value = 0;
+  switch (ParseUnsigned(FURI.Port(), {.Base = 10, .MaxValue = 65535}, value)) {
+    case NumberParse::kNumber:
+      port = static_cast<std::uint16_t>(value);
+      break;
+    case NumberParse::kOutOfRange:
+      throw EIdInvalidPortRange();
+    case NumberParse::kNotANumber:
+      break;
   }
   if (Connected() && (!SameText(Host(), FURI.Host()) || Port() != port)) Disconnect();
   SetHost(FURI.Host());
@@ -680,15 +684,8 @@ void TIdCustomHTTP::ReadBody(TIdHTTPResponse& AResponse, TStream* AStream) {
 
   if (held) AStream->CopyFrom(*held, 0);
   if (mark == kHtml) {
-    TStream* const saved = AResponse.ContentStream();
-    AResponse.SetContentStream(target);
-    try {
-      AResponse.ProcessMetaHTTPEquiv();
-    } catch (...) {
-      AResponse.SetContentStream(saved);
-      throw;
-    }
-    AResponse.SetContentStream(saved);
+    const ScopedContentStream swap(AResponse, target);
+    AResponse.ProcessMetaHTTPEquiv();
   } else if (mark == kXml) {
     const std::int64_t end = target->Position();
     const std::int64_t n = std::min<std::int64_t>(target->Size() - bodyStart, 4096);
@@ -704,8 +701,7 @@ void TIdCustomHTTP::ReadBody(TIdHTTPResponse& AResponse, TStream* AStream) {
 }
 
 void TIdCustomHTTP::DiscardBody(TIdHTTPResponse& AResponse) {
-  TStream* const saved = AResponse.ContentStream();
-  AResponse.SetContentStream(nullptr);
+  const ScopedContentStream swap(AResponse, nullptr);
   try {
     ReadBody(AResponse, nullptr);
   } catch (const EIdConnClosedGracefully&) {
@@ -714,16 +710,10 @@ void TIdCustomHTTP::DiscardBody(TIdHTTPResponse& AResponse) {
     // Nobody wanted these bytes: a connection that ended by error while they
     // were dropped is just ended.
     if (e.LastError() != IdErr::ConnectionReset && e.LastError() != IdErr::ConnectionAborted &&
-        e.LastError() != IdErr::Shutdown) {
-      AResponse.SetContentStream(saved);
+        e.LastError() != IdErr::Shutdown)
       throw;
-    }
     Disconnect();
-  } catch (...) {
-    AResponse.SetContentStream(saved);
-    throw;
   }
-  AResponse.SetContentStream(saved);
 }
 
 void TIdCustomHTTP::ReadChunkedBody(TIdHTTPResponse& AResponse, TStream* AStream) {

@@ -2,69 +2,40 @@
 
 #include <limits>
 
+#include "desktop/AsciiNumbers.h"
 #include "desktop/TextCodec.h"
 
 namespace vto::http_text {
 
+namespace {
+
+// Cuts the mark of hexadecimal digits ("$", "x" or "0x", either case) off the
+// start of the text; the base the digits are in.
+unsigned TakeBasePrefix(std::string_view& s) {
+  if (!s.empty() && (s[0] == '$' || s[0] == 'x' || s[0] == 'X')) {
+    s.remove_prefix(1);
+    return 16;
+  }
+  if (s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    s.remove_prefix(2);
+    return 16;
+  }
+  return 10;
+}
+
+}  // namespace
+
 bool TryStrToInt64(std::string_view s, std::int64_t& value) {
-  std::size_t i = 0;
-  bool negative = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-    negative = s[i] == '-';
-    ++i;
-  }
-  unsigned base = 10;
-  if (i < s.size() && (s[i] == '$' || s[i] == 'x' || s[i] == 'X')) {
-    base = 16;
-    ++i;
-  } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-    base = 16;
-    i += 2;
-  }
-  if (i >= s.size()) return false;
-  const std::uint64_t limit = negative ? std::uint64_t{1} << 63 : (std::uint64_t{1} << 63) - 1;
-  std::uint64_t magnitude = 0;
-  for (; i < s.size(); ++i) {
-    const char c = s[i];
-    unsigned digit;
-    if (c >= '0' && c <= '9')
-      digit = static_cast<unsigned>(c - '0');
-    else if (base == 16 && c >= 'a' && c <= 'f')
-      digit = static_cast<unsigned>(c - 'a' + 10);
-    else if (base == 16 && c >= 'A' && c <= 'F')
-      digit = static_cast<unsigned>(c - 'A' + 10);
-    else
-      return false;
-    if (magnitude > (limit - digit) / base) return false;
-    magnitude = magnitude * base + digit;
-  }
-  if (negative)
-    value = magnitude == (std::uint64_t{1} << 63) ? std::numeric_limits<std::int64_t>::min()
-                                                  : -static_cast<std::int64_t>(magnitude);
-  else
-    value = static_cast<std::int64_t>(magnitude);
-  return true;
+  const bool negative = TakeSign(s);
+  const unsigned base = TakeBasePrefix(s);
+  return ParseInt64Digits(s, base, negative, value) == NumberParse::kNumber;
 }
 
 bool IsIntegerText(std::string_view s) {
-  std::size_t i = 0;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-  bool hex = false;
-  if (i < s.size() && (s[i] == '$' || s[i] == 'x' || s[i] == 'X')) {
-    hex = true;
-    ++i;
-  } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-    hex = true;
-    i += 2;
-  }
-  if (i >= s.size()) return false;
-  for (; i < s.size(); ++i) {
-    const char c = s[i];
-    const bool digit =
-        (c >= '0' && c <= '9') || (hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
-    if (!digit) return false;
-  }
-  return true;
+  TakeSign(s);
+  const unsigned base = TakeBasePrefix(s);
+  std::uint64_t value = 0;
+  return ParseUnsigned(s, {.Base = base}, value) != NumberParse::kNotANumber;
 }
 
 bool TryStrToInt32(std::string_view s, std::int32_t& value) {

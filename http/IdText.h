@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "desktop/AsciiNumbers.h"
+
 // Kept in their own namespace so that their plain names never meet another
 // folder's helpers.
 namespace vto::http_text {
@@ -15,17 +17,13 @@ inline bool IsBlank(char c) {
 }
 
 inline std::string_view TrimLeftView(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size() && IsBlank(s[i])) ++i;
-  return s.substr(i);
+  return TrimLeftWhere(s, IsBlank);
 }
 inline std::string_view TrimRightView(std::string_view s) {
-  std::size_t n = s.size();
-  while (n > 0 && IsBlank(s[n - 1])) --n;
-  return s.substr(0, n);
+  return TrimRightWhere(s, IsBlank);
 }
 inline std::string_view TrimView(std::string_view s) {
-  return TrimRightView(TrimLeftView(s));
+  return TrimWhere(s, IsBlank);
 }
 inline std::string Trim(std::string_view s) {
   return std::string(TrimView(s));
@@ -35,6 +33,16 @@ inline std::string TrimLeft(std::string_view s) {
 }
 inline std::string TrimRight(std::string_view s) {
   return std::string(TrimRightView(s));
+}
+
+// A header value goes out on one line: a line break or NUL inside it (from a URL
+// or a server's redirect) would start a header line of its own on the wire, so
+// each becomes a space.
+inline std::string OneLine(std::string_view AText) {
+  std::string s(AText);
+  for (char& c : s)
+    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+  return s;
 }
 
 // Cuts T at the first D: returns the text before it and leaves T with what follows;

@@ -16,34 +16,8 @@ class T7BitEncoding : public IIdTextEncoding {
 
 class TUTF8Encoding : public IIdTextEncoding {
  public:
-  std::string GetBytes(std::string_view text) const override {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-      char32_t cp;
-      if (DecodeUtf8(text, i, cp)) {
-        AppendUtf8(out, cp);
-      } else {
-        out += '?';
-        ++i;
-      }
-    }
-    return out;
-  }
-  std::string GetString(std::string_view bytes) const override {
-    std::string out;
-    out.reserve(bytes.size());
-    for (std::size_t i = 0; i < bytes.size();) {
-      char32_t cp;
-      if (DecodeUtf8(bytes, i, cp)) {
-        AppendUtf8(out, cp);
-      } else {
-        AppendUtf8(out, 0xFFFD);
-        ++i;
-      }
-    }
-    return out;
-  }
+  std::string GetBytes(std::string_view text) const override { return TextToUtf8(text); }
+  std::string GetString(std::string_view bytes) const override { return Utf8ToText(bytes); }
 };
 
 }  // namespace

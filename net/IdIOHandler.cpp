@@ -36,26 +36,22 @@ void TIdIOHandler::SetDefStringEncoding(TIdTextEncodingRef Value) {
 }
 
 void TIdIOHandler::SetDestination(const std::string& Value) {
+  AssignDestination(Value);
+}
+
+std::optional<NumberParse> TIdIOHandler::AssignDestination(const std::string& Value) {
   FDestination = Value;
-  std::size_t colon = Value.rfind(':');
-  if (colon == std::string::npos) return;
+  const std::size_t colon = Value.rfind(':');
+  if (colon == std::string::npos) return std::nullopt;
   FHost = Value.substr(0, colon);
-  std::string portText = Value.substr(colon + 1, 255);
-  std::size_t b = portText.find_first_not_of(" \t");
-  std::size_t e = portText.find_last_not_of(" \t");
-  portText = b == std::string::npos ? std::string() : portText.substr(b, e - b + 1);
-  std::int64_t port = 0;
-  bool ok = !portText.empty() && portText.size() <= 10;
-  for (char c : portText) {
-    if (c < '0' || c > '9') {
-      ok = false;
-      break;
-    }
-    port = port * 10 + (c - '0');
-  }
-  if (ok && port <= std::numeric_limits<std::int32_t>::max()) {
-    SetPort(static_cast<std::int32_t>(port));
-  }
+  const std::string_view portText =
+      TrimWhere(std::string_view(Value).substr(colon + 1, 255), IsSpaceOrTab);
+  std::uint64_t port = 0;
+  const NumberParse read = ParseUnsigned(
+      portText, {.Base = 10, .MaxDigits = 10, .MaxValue = std::numeric_limits<std::int32_t>::max()},
+      port);
+  if (read == NumberParse::kNumber) SetPort(static_cast<std::int32_t>(port));
+  return read;
 }
 
 void TIdIOHandler::DoWork(TWorkMode AMode, std::int64_t ACount) {

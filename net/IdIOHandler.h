@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "desktop/AsciiNumbers.h"
 #include "net/IdBuffer.h"
 #include "net/IdGlobal.h"
 #include "net/IdStack.h"
@@ -128,6 +130,13 @@ class TIdIOHandler {
   bool WriteBufferingActive() const { return FWriteBuffer != nullptr; }
 
  protected:
+  // Destination's assignment: Host is the text before the last ":", and the text
+  // after it (at most 255 characters, spaces and tabs around it allowed) becomes
+  // Port when it is up to 10 digits standing for at most 2^31-1. Answers how that
+  // text read, so that a descendant can supply its own port where it is no
+  // number; nothing when the text has no ":" (then only Destination is set).
+  std::optional<NumberParse> AssignDestination(const std::string& Value);
+
   // Transport primitives supplied by descendants.
   // Fill at most ALength bytes of ABuffer: above 0 data, 0 peer closed, below 0
   // an error for CheckTransportResult.

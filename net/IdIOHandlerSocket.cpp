@@ -11,19 +11,9 @@ TIdIOHandlerSocket::~TIdIOHandlerSocket() {
 }
 
 void TIdIOHandlerSocket::SetDestination(const std::string& Value) {
-  TIdIOHandler::SetDestination(Value);
-  std::size_t colon = Value.rfind(':');
-  if (colon == std::string::npos) return;
-  std::string portText = Value.substr(colon + 1, 255);
-  std::size_t b = portText.find_first_not_of(" \t");
-  bool numeric = b != std::string::npos;
-  if (numeric) {
-    std::size_t e = portText.find_last_not_of(" \t");
-    for (std::size_t i = b; i <= e; ++i)
-      numeric = numeric && portText[i] >= '0' && portText[i] <= '9';
-    numeric = numeric && e - b < 10;
-  }
-  if (!numeric) SetPort(FDefaultPort);
+  // A port text that is no number gives the default port; one too large for a
+  // port leaves the port as it was.
+  if (AssignDestination(Value) == NumberParse::kNotANumber) SetPort(FDefaultPort);
 }
 
 void TIdIOHandlerSocket::Open() {

@@ -32,6 +32,17 @@ bool WouldBlock(int AErr) {
   return AErr == EAGAIN || AErr == EWOULDBLOCK;
 }
 
+// The result of a receive or send: the count; -1 with AWouldBlock set where a
+// call that was not to wait would have; else -1 with the error recorded.
+std::int32_t Transferred(ssize_t n, bool ANoWait, bool& AWouldBlock) {
+  if (n >= 0) return static_cast<std::int32_t>(n);
+  if (ANoWait && WouldBlock(errno)) {
+    AWouldBlock = true;
+    return -1;
+  }
+  return Failed();
+}
+
 // A call made again for as long as a signal interrupts it.
 template <class Call>
 auto Uninterrupted(Call ACall) {
@@ -274,12 +285,7 @@ std::int32_t Receive(Handle ASocket, void* ABuffer, std::int32_t ALength, bool A
     return ::recv(Fd(ASocket), ABuffer, static_cast<std::size_t>(ALength),
                   ANoWait ? MSG_DONTWAIT : 0);
   });
-  if (n >= 0) return static_cast<std::int32_t>(n);
-  if (ANoWait && WouldBlock(errno)) {
-    AWouldBlock = true;
-    return -1;
-  }
-  return Failed();
+  return Transferred(n, ANoWait, AWouldBlock);
 }
 
 std::int32_t Send(Handle ASocket, const void* ABuffer, std::int32_t ALength, bool ANoWait,
@@ -288,12 +294,7 @@ std::int32_t Send(Handle ASocket, const void* ABuffer, std::int32_t ALength, boo
   const int flags = MSG_NOSIGNAL | (ANoWait ? MSG_DONTWAIT : 0);
   const ssize_t n = Uninterrupted(
       [&] { return ::send(Fd(ASocket), ABuffer, static_cast<std::size_t>(ALength), flags); });
-  if (n >= 0) return static_cast<std::int32_t>(n);
-  if (ANoWait && WouldBlock(errno)) {
-    AWouldBlock = true;
-    return -1;
-  }
-  return Failed();
+  return Transferred(n, ANoWait, AWouldBlock);
 }
 
 int WaitReadable(Handle ASocket, std::int32_t AMSec) {

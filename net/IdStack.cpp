@@ -1,9 +1,11 @@
 #include "net/IdStack.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "desktop/AsciiNumbers.h"
 #include "desktop/TextCodec.h"
 #include "net/IdExceptions.h"
 #include "net/IdSocketApi.h"
@@ -67,42 +69,31 @@ constexpr ErrorText kErrorTexts[] = {
     {11001, "Host not found."},
 };
 
-bool ParseDecimal(std::string_view s, std::uint32_t max, std::uint32_t& value) {
-  if (s.empty() || s.size() > 10) return false;
+// The numbers of address texts: a dotted part has at most 10 decimal characters
+// (leading zeros count) and stands for at most 255; an IPv6 group at most 8
+// hexadecimal ones, for at most FFFF.
+constexpr DigitSyntax kDottedPart{.Base = 10, .MaxDigits = 10, .MaxValue = 255};
+constexpr DigitSyntax kIPv6Group{.Base = 16, .MaxDigits = 8, .MaxValue = 0xFFFF};
+
+bool ParseAddressNumber(std::string_view s, const DigitSyntax& syntax, std::uint32_t& value) {
   std::uint64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<std::uint32_t>(c - '0');
-  }
-  if (v > max) return false;
+  if (ParseUnsigned(s, syntax, v) != NumberParse::kNumber) return false;
   value = static_cast<std::uint32_t>(v);
   return true;
 }
 
-bool ParseHexGroup(std::string_view s, std::uint32_t& value) {
-  if (s.empty() || s.size() > 8) return false;
-  std::uint64_t v = 0;
-  for (char c : s) {
-    int d;
-    if (c >= '0' && c <= '9')
-      d = c - '0';
-    else if (c >= 'a' && c <= 'f')
-      d = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F')
-      d = c - 'A' + 10;
-    else
-      return false;
-    v = v * 16 + static_cast<std::uint32_t>(d);
+// Four dotted parts separated by three dots; with blanks, spaces and tabs may
+// stand around each part.
+bool ParseDottedQuad(std::string_view s, bool blanks, std::array<std::uint32_t, 4>& parts) {
+  for (std::size_t i = 0; i < 4; ++i) {
+    const std::size_t dot = s.find('.');
+    if (i < 3 && dot == std::string_view::npos) return false;
+    std::string_view part = i < 3 ? s.substr(0, dot) : s;
+    if (blanks) part = TrimWhere(part, IsSpaceOrTab);
+    if (!ParseAddressNumber(part, kDottedPart, parts[i])) return false;
+    if (i < 3) s.remove_prefix(dot + 1);
   }
-  if (v > 0xFFFF) return false;
-  value = static_cast<std::uint32_t>(v);
   return true;
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
 }
 
 std::string Hex(std::uint32_t v, bool fourDigits) {
@@ -144,17 +135,9 @@ bool SockAddrFor(const std::string& ip, std::uint16_t port, TIdIPVersion version
     } else if (inet_pton(AF_INET, ip.c_str(), &a->sin_addr) != 1) {
       // A dotted text that passed the address test may carry blanks or
       // leading zeros: its four numbers are the address.
-      if (!TIdStack::IsIP(ip)) return false;
-      std::uint32_t value = 0;
-      std::string_view rest = ip;
-      for (int i = 0; i < 4; ++i) {
-        std::size_t dot = rest.find('.');
-        std::uint32_t part = 0;
-        ParseDecimal(TrimBlanks(i < 3 ? rest.substr(0, dot) : rest), 255, part);
-        value = value << 8 | part;
-        if (i < 3) rest.remove_prefix(dot + 1);
-      }
-      a->sin_addr.s_addr = htonl(value);
+      std::array<std::uint32_t, 4> parts;
+      if (!ParseDottedQuad(ip, true, parts)) return false;
+      a->sin_addr.s_addr = htonl(parts[0] << 24 | parts[1] << 16 | parts[2] << 8 | parts[3]);
     }
     length = sizeof(sockaddr_in);
   } else {
@@ -246,15 +229,8 @@ std::int32_t TIdStack::CheckForSocketError(std::int32_t AResult,
 }
 
 bool TIdStack::IsIP(std::string_view AIP) {
-  for (int piece = 0; piece < 4; ++piece) {
-    std::size_t dot = AIP.find('.');
-    std::string_view part = piece < 3 ? AIP.substr(0, dot) : AIP;
-    if (piece < 3 && dot == std::string_view::npos) return false;
-    std::uint32_t value;
-    if (!ParseDecimal(TrimBlanks(part), 255, value)) return false;
-    if (piece < 3) AIP.remove_prefix(dot + 1);
-  }
-  return true;
+  std::array<std::uint32_t, 4> parts;
+  return ParseDottedQuad(AIP, true, parts);
 }
 
 std::string TIdStack::ResolveHost(const std::string& AHost, TIdIPVersion AIPVersion) {
@@ -298,10 +274,9 @@ std::string MakeCanonicalIPv6Address(std::string_view AAddr) {
   bool ipv4Tail = tail.find('.') != std::string_view::npos;
   for (std::size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
-    bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
     if (i > lastColon && ipv4Tail) {
-      if (!((c >= '0' && c <= '9') || c == '.')) return std::string();
-    } else if (!hex && c != ':') {
+      if (!(IsAsciiDigit(c) || c == '.')) return std::string();
+    } else if (!IsAsciiHexDigit(c) && c != ':') {
       return std::string();
     }
   }
@@ -312,17 +287,8 @@ std::string MakeCanonicalIPv6Address(std::string_view AAddr) {
   std::vector<std::uint32_t> tailGroups;
   std::string_view head = std::string_view(text).substr(0, ipv4Tail ? lastColon : text.size());
   if (ipv4Tail) {
-    std::size_t dots = 0;
-    for (char c : tail) dots += c == '.';
-    if (dots != 3) return std::string();
-    std::uint32_t parts[4];
-    std::string_view rest = tail;
-    for (int i = 0; i < 4; ++i) {
-      std::size_t dot = rest.find('.');
-      std::string_view piece = i < 3 ? rest.substr(0, dot) : rest;
-      if (!ParseDecimal(piece, 255, parts[i])) return std::string();
-      if (i < 3) rest.remove_prefix(dot + 1);
-    }
+    std::array<std::uint32_t, 4> parts;
+    if (!ParseDottedQuad(tail, false, parts)) return std::string();
     tailGroups.push_back(parts[0] << 8 | parts[1]);
     tailGroups.push_back(parts[2] << 8 | parts[3]);
   }
@@ -349,7 +315,7 @@ std::string MakeCanonicalIPv6Address(std::string_view AAddr) {
       continue;
     }
     std::uint32_t value;
-    if (!ParseHexGroup(pieces[i], value)) return std::string();
+    if (!ParseAddressNumber(pieces[i], kIPv6Group, value)) return std::string();
     groups.push_back(value);
   }
   groups.insert(groups.end(), tailGroups.begin(), tailGroups.end());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "desktop/AsciiNumbers.h"
 #include "desktop/TextCodec.h"
 
 namespace vto {
@@ -99,23 +100,14 @@ std::string Encode(std::string_view ASrc, std::string_view unsafe, const IIdText
 constexpr std::string_view kPathUnsafe = "*<>#%\"{}|\\^[]`+";
 constexpr std::string_view kParamsUnsafe = "*<>#%\"{}|\\^[]`";
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Reads up to n hexadecimal digits of s from i; false when a character is not one.
+// Reads up to n hexadecimal digits of s from i (fewer where s ends); false when a
+// character is not one.
 bool ReadHex(std::string_view s, std::size_t i, std::size_t n, std::uint32_t& value) {
   if (i >= s.size()) return false;
-  const std::size_t end = std::min(s.size(), i + n);
-  value = 0;
-  for (std::size_t k = i; k < end; ++k) {
-    const int h = HexValue(s[k]);
-    if (h < 0) return false;
-    value = value * 16 + static_cast<std::uint32_t>(h);
-  }
+  std::uint64_t v = 0;
+  if (ParseUnsigned(s.substr(i, n), {.Base = 16, .MaxDigits = n}, v) != NumberParse::kNumber)
+    return false;
+  value = static_cast<std::uint32_t>(v);
   return true;
 }
 
@@ -283,12 +275,12 @@ std::string TIdURI::URLDecode(std::string_view ASrc, const IIdTextEncoding* AByt
       i = std::min(n, i + 5);
       if (!ok) continue;
       char32_t cp = unit;
-      if (unit >= 0xD800 && unit <= 0xDBFF && i + 6 <= n && ASrc[i] == '%' &&
+      if (IsHighSurrogate(unit) && i + 6 <= n && ASrc[i] == '%' &&
           (ASrc[i + 1] == 'u' || ASrc[i + 1] == 'U')) {
         // A high surrogate followed by an escaped low surrogate is one character.
         std::uint32_t low;
-        if (ReadHex(ASrc, i + 2, 4, low) && low >= 0xDC00 && low <= 0xDFFF) {
-          cp = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        if (ReadHex(ASrc, i + 2, 4, low) && IsLowSurrogate(low)) {
+          cp = JoinSurrogates(unit, low);
           i += 6;
         }
       }
@@ -307,23 +299,8 @@ std::string TIdURI::URLDecode(std::string_view ASrc, const IIdTextEncoding* AByt
     if (ok) bytes.push_back(static_cast<char>(value));
   }
   if (enc != nullptr) return enc->GetString(bytes);
-  // The collected bytes are read as UTF-8; a byte that starts no valid sequence
-  // becomes U+FFFD.
-  if (FindInvalidUtf8(bytes) == npos) return bytes;
-  std::string out;
-  out.reserve(bytes.size() + 8);
-  std::size_t k = 0;
-  while (k < bytes.size()) {
-    const std::size_t start = k;
-    char32_t cp;
-    if (DecodeUtf8(bytes, k, cp)) {
-      out.append(bytes, start, k - start);
-    } else {
-      AppendUtf8(out, 0xFFFD);
-      ++k;
-    }
-  }
-  return out;
+  // The collected bytes are read as UTF-8.
+  return Utf8ToText(bytes);
 }
 
 std::string ResolvePath(std::string_view ABasePath, std::string_view APath,

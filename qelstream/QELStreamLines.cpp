@@ -56,10 +56,7 @@ struct Utf8Reader {
   std::size_t At = 0;
   bool Next(char32_t& c) {
     if (At >= s.size()) return false;
-    if (!DecodeUtf8(s, At, c)) {
-      c = 0xFFFD;
-      ++At;
-    }
+    c = DecodeUtf8OrReplacement(s, At);
     return true;
   }
 };
@@ -81,11 +78,11 @@ struct Utf16Reader {
     }
     c = Unit(At);
     At += 2;
-    if (c >= 0xD800 && c <= 0xDBFF && At + 1 < s.size()) {
+    if (IsHighSurrogate(c) && At + 1 < s.size()) {
       const char32_t low = Unit(At);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
+      if (IsLowSurrogate(low)) {
         At += 2;
-        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        c = JoinSurrogates(c, low);
       }
     }
     return true;

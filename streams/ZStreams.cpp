@@ -55,6 +55,15 @@ void TZCompressionStream::Check(int code) {
   if (code < 0 && code != Z_BUF_ERROR) throw EZCompressionError(code, zError(code));
 }
 
+// The compressor writes whole buffers, and one partial buffer at the end.
+void TZCompressionStream::WriteFullBuffer() {
+  FStream->WriteBuffer(FBuffer.data(), kBufferSize);
+  FZStream.next_out = FBuffer.data();
+  FZStream.avail_out = kBufferSize;
+  FStreamPos = FStream->Position();
+  Progress();
+}
+
 std::int32_t TZCompressionStream::Write(const void* Buffer, std::int32_t Count) {
   if (FFinished) throw EZCompressionError(Z_STREAM_ERROR, kInvalidOperation);
   if (Count <= 0) return 0;
@@ -63,13 +72,7 @@ std::int32_t TZCompressionStream::Write(const void* Buffer, std::int32_t Count) 
   if (FStream->Position() != FStreamPos) FStream->SetPosition(FStreamPos);
   while (FZStream.avail_in > 0) {
     Check(deflate(&FZStream, Z_NO_FLUSH));
-    if (FZStream.avail_out == 0) {
-      FStream->WriteBuffer(FBuffer.data(), kBufferSize);
-      FZStream.next_out = FBuffer.data();
-      FZStream.avail_out = kBufferSize;
-      FStreamPos = FStream->Position();
-      Progress();
-    }
+    if (FZStream.avail_out == 0) WriteFullBuffer();
   }
   FZStream.next_in = nullptr;
   return Count;
@@ -85,13 +88,7 @@ void TZCompressionStream::Finish() {
     for (;;) {
       int r = deflate(&FZStream, Z_FINISH);
       Check(r);
-      if (FZStream.avail_out == 0) {
-        FStream->WriteBuffer(FBuffer.data(), kBufferSize);
-        FZStream.next_out = FBuffer.data();
-        FZStream.avail_out = kBufferSize;
-        FStreamPos = FStream->Position();
-        Progress();
-      }
+      if (FZStream.avail_out == 0) WriteFullBuffer();
       if (r == Z_STREAM_END) break;
     }
     const auto rest = static_cast<std::int32_t>(kBufferSize - FZStream.avail_out);

@@ -72,6 +72,7 @@ class TZCompressionStream : public TCustomZStream {
 
  private:
   void Check(int code);
+  void WriteFullBuffer();
   bool FFinished = false;
 };
 

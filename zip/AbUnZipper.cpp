@@ -146,19 +146,13 @@ bool FindEndRecord(const ZipInputFile& file, std::uint64_t& position) {
     position = size - sizeof tail;
     return true;
   }
-  const std::size_t window =
-      static_cast<std::size_t>(std::min<std::uint64_t>(size, 65535 + TEndOfCentralDir::kSize));
+  const std::size_t window = EndRecordSearchSize(size);
   std::string block(window, '\0');
   if (file.ReadAt(size - window, block.data(), window) != window) return false;
-  const auto* b = reinterpret_cast<const unsigned char*>(block.data());
-  for (std::size_t i = window - TEndOfCentralDir::kSize + 1; i-- > 0;) {
-    if (b[i] == 0x50 && GetLE32(b + i) == kEndOfCentralDirSignature &&
-        i + TEndOfCentralDir::kSize + GetLE16(b + i + 20) <= window) {
-      position = size - window + i;
-      return true;
-    }
-  }
-  return false;
+  const std::size_t at = FindEndRecordIn(block);
+  if (at == std::string::npos) return false;
+  position = size - window + at;
+  return true;
 }
 
 bool StartsWith(const std::string& head, std::string_view magic) {

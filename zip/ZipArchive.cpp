@@ -266,20 +266,15 @@ bool TZipArchive::FindEndOfCentralDir(std::int64_t& Position) {
   const std::int64_t size = s.Size();
   if (size < static_cast<std::int64_t>(TEndOfCentralDir::kSize)) return false;
   // Every place an end record with a comment of up to 65,535 bytes can start.
-  const std::int64_t window =
-      std::min<std::int64_t>(size, 65535 + static_cast<std::int64_t>(TEndOfCentralDir::kSize));
+  const auto window =
+      static_cast<std::int64_t>(EndRecordSearchSize(static_cast<std::uint64_t>(size)));
   std::string block(static_cast<std::size_t>(window), '\0');
   s.SetPosition(size - window);
   ReadAll(s, block.data(), window);
-  const auto* b = reinterpret_cast<const unsigned char*>(block.data());
-  for (std::size_t i = block.size() - TEndOfCentralDir::kSize + 1; i-- > 0;) {
-    if (b[i] == 0x50 && GetLE32(b + i) == kEndOfCentralDirSignature &&
-        i + TEndOfCentralDir::kSize + GetLE16(b + i + 20) <= block.size()) {
-      Position = size - window + static_cast<std::int64_t>(i);
-      return true;
-    }
-  }
-  return false;
+  const std::size_t at = FindEndRecordIn(block);
+  if (at == std::string::npos) return false;
+  Position = size - window + static_cast<std::int64_t>(at);
+  return true;
 }
 
 void TZipArchive::ParseZip() {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "desktop/AsciiNumbers.h"
 #include "desktop/TextCodec.h"
 
 namespace vto {
@@ -125,6 +126,22 @@ TEndOfCentralDir TEndOfCentralDir::Unpack(const unsigned char* in) {
   return r;
 }
 
+std::size_t EndRecordSearchSize(std::uint64_t archive_size) {
+  return static_cast<std::size_t>(
+      std::min<std::uint64_t>(archive_size, 65535 + TEndOfCentralDir::kSize));
+}
+
+std::size_t FindEndRecordIn(std::string_view tail) {
+  if (tail.size() < TEndOfCentralDir::kSize) return std::string_view::npos;
+  const auto* b = reinterpret_cast<const unsigned char*>(tail.data());
+  for (std::size_t i = tail.size() - TEndOfCentralDir::kSize + 1; i-- > 0;) {
+    if (b[i] == 0x50 && GetLE32(b + i) == kEndOfCentralDirSignature &&
+        i + TEndOfCentralDir::kSize + GetLE16(b + i + 20) <= tail.size())
+      return i;
+  }
+  return std::string_view::npos;
+}
+
 TZip64EndOfCentralDir TZip64EndOfCentralDir::Unpack(const unsigned char* in) {
   TZip64EndOfCentralDir r;
   r.Signature = GetLE32(in + 0);
@@ -234,34 +251,16 @@ bool FindExtraField(std::string_view extra, std::uint16_t id, std::string_view& 
 
 namespace {
 
-// UTF-8 bytes as text; invalid sequences become U+FFFD.
-std::string CleanUtf8(std::string_view s) {
-  if (FindInvalidUtf8(s) == std::string_view::npos) return std::string(s);
-  std::string out;
-  out.reserve(s.size() + 8);
-  std::size_t i = 0;
-  char32_t cp;
-  while (i < s.size()) {
-    if (DecodeUtf8(s, i, cp)) {
-      AppendUtf8(out, cp);
-    } else {
-      AppendUtf8(out, 0xFFFD);
-      ++i;
-    }
-  }
-  return out;
-}
-
 std::string Utf16LeToText(std::string_view s) {
   std::string out;
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   const std::size_t n = s.size() / 2;
   for (std::size_t i = 0; i < n; ++i) {
     char32_t u = GetLE16(p + 2 * i);
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
+    if (IsHighSurrogate(u) && i + 1 < n) {
       const char32_t low = GetLE16(p + 2 * (i + 1));
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+      if (IsLowSurrogate(low)) {
+        u = JoinSurrogates(u, low);
         ++i;
       }
     }
@@ -294,12 +293,12 @@ std::string DecodeEntryName(std::string_view raw, std::string_view extra,
                             std::uint16_t version_made_by, std::uint16_t flags) {
   if ((flags & 0x0800) != 0 ||
       (HasNonAscii(raw) && FindInvalidUtf8(raw) == std::string_view::npos)) {
-    return CleanUtf8(raw);
+    return Utf8ToText(raw);
   }
   std::string_view data;
   if (FindExtraField(extra, kUnicodePathExtraId, data) && data.size() >= 5 && data[0] == 1 &&
       GetLE32(reinterpret_cast<const unsigned char*>(data.data() + 1)) == ZipCrc32(raw)) {
-    return CleanUtf8(data.substr(5));
+    return Utf8ToText(data.substr(5));
   }
   if (FindExtraField(extra, kUtf16NameExtraId, data) && data.size() == 8 + 2 * raw.size() &&
       data.size() > 10 &&
@@ -317,15 +316,7 @@ std::u32string ToUpperCodePoints(std::string_view text) {
   std::u32string out;
   out.reserve(text.size());
   std::size_t i = 0;
-  char32_t cp;
-  while (i < text.size()) {
-    if (DecodeUtf8(text, i, cp)) {
-      out.push_back(UpperCaseChar(cp));
-    } else {
-      out.push_back(0xFFFD);
-      ++i;
-    }
-  }
+  while (i < text.size()) out.push_back(UpperCaseChar(DecodeUtf8OrReplacement(text, i)));
   return out;
 }
 
@@ -351,11 +342,8 @@ bool WildcardMatch(const std::u32string& name, const std::u32string& pattern) {
   return p == pattern.size();
 }
 
-std::string_view Trim(std::string_view s) {
-  const auto first = s.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  const auto last = s.find_last_not_of(" \t\r\n");
-  return s.substr(first, last - first + 1);
+std::string_view TrimMaskPattern(std::string_view s) {
+  return TrimWhere(s, [](char c) { return IsSpaceOrTab(c) || c == '\r' || c == '\n'; });
 }
 
 bool MatchesPattern(std::string_view name, std::string_view pattern) {
@@ -378,7 +366,7 @@ bool MatchesFileMask(std::string_view name, std::string_view mask) {
   while (start <= mask.size()) {
     auto end = mask.find(';', start);
     if (end == std::string_view::npos) end = mask.size();
-    if (MatchesPattern(name, Trim(mask.substr(start, end - start)))) return true;
+    if (MatchesPattern(name, TrimMaskPattern(mask.substr(start, end - start)))) return true;
     start = end + 1;
   }
   return false;

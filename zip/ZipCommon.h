@@ -94,6 +94,14 @@ struct TEndOfCentralDir {
   static TEndOfCentralDir Unpack(const unsigned char* in);
 };
 
+// The end record is searched for in an archive's last EndRecordSearchSize bytes:
+// all of a small archive, else the 22 + 65,535 bytes of a record with the longest
+// comment.
+std::size_t EndRecordSearchSize(std::uint64_t archive_size);
+// The offset in tail (an archive's last bytes) of the last end-record signature
+// whose comment fits into the bytes behind it; npos when there is none.
+std::size_t FindEndRecordIn(std::string_view tail);
+
 // The Zip64 end record (its fixed 56 bytes) and the 20-byte locator before the end record.
 struct TZip64EndOfCentralDir {
   static constexpr std::size_t kSize = 56;
