@@ -1,4 +1,5 @@
-// Tests of http/IdHTTPHeaderInfo.cpp: header records, status line, ranges, meta headers.
+// Tests of http/IdHTTPHeaderInfo.cpp and http/IdMetaHTTPEquiv.cpp: header records,
+// status line, ranges, meta headers.
 #include <gtest/gtest.h>
 
 #include <cmath>
