@@ -4,7 +4,8 @@ JOBS ?= $(shell nproc)
 ARGS ?=
 CMAKE_FLAGS ?=
 
-.PHONY: all setup test-setup configure build run test release deb deb-test asan clean
+.PHONY: all setup test-setup configure build run test release deb deb-test asan clean \
+        windows windows-test
 
 all: build
 
@@ -55,5 +56,22 @@ asan: export LSAN_OPTIONS ?= suppressions=$(CURDIR)/tests/lsan.supp:print_suppre
 asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DVTO_SANITIZE=ON -DVTO_BUILD_BENCH=OFF"
 
+# Windows: a MinGW-w64 cross build (OpenSSL cross-built once from Debian's
+# source and reused), its tests run under Wine.
+WIN_BUILD ?= build-windows
+WIN_OPENSSL ?= $(CURDIR)/build-windows-openssl
+windows-configure:
+	@scripts/setup.sh --windows
+	scripts/windows-openssl.sh $(WIN_OPENSSL)
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
+	  -DVTO_WINDOWS_OPENSSL=$(WIN_OPENSSL) -DCMAKE_BUILD_TYPE=Release -DVTO_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+
+windows: windows-configure
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target LaunchVeltraOnline
+
+windows-test: windows-configure
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
 clean:
-	rm -rf build build-asan build-release build-deb
+	rm -rf build build-asan build-release build-deb build-windows

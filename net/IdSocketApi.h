@@ -6,8 +6,7 @@
 #pragma once
 
 #if defined(_WIN32)
-#include <winsock2.h>
-#include <ws2tcpip.h>
+#include "desktop/WinApi.h"
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
