@@ -18,6 +18,7 @@
 #include "desktop/TextCodec.h"
 #include "desktop/WinApi.h"
 #include "desktop/WindowsDesktop.h"
+#include "tests/desktop/BoxReader.h"
 #include "tests/support/RecordingDesktopGuard.h"
 #include "tests/support/TempNames.h"
 
@@ -76,107 +77,18 @@ fs::path Handler() {
   return ProgramFolder() / "vto_open_handler.exe";
 }
 
-// ---- boxes as the screen has them --------------------------------------------------
-
-std::wstring WindowText(HWND h) {
-  wchar_t buffer[4096];
-  const int n = GetWindowTextW(h, buffer, 4096);
-  return std::wstring(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
-}
-
-std::wstring ClassOf(HWND h) {
-  wchar_t buffer[256];
-  const int n = GetClassNameW(h, buffer, 256);
-  return std::wstring(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
-}
-
-struct SeenBox {
-  bool found = false;
-  std::string window_class;
-  std::vector<std::string> texts;    // visible static texts
-  std::vector<std::string> buttons;  // visible buttons, "&" dropped
-  bool icon = false;                 // a visible icon
-  bool closed_by_escape = false;
-};
-
-struct Search {
-  std::wstring caption;
-  HWND found = nullptr;
-};
-
-BOOL CALLBACK FindByCaption(HWND h, LPARAM data) {
-  auto* search = reinterpret_cast<Search*>(data);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(h, &pid);
-  if (pid == GetCurrentProcessId() && IsWindowVisible(h) && WindowText(h) == search->caption) {
-    search->found = h;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-BOOL CALLBACK ReadChild(HWND h, LPARAM data) {
-  auto* seen = reinterpret_cast<SeenBox*>(data);
-  if (!IsWindowVisible(h)) return TRUE;
-  const std::wstring cls = ClassOf(h);
-  const LONG_PTR style = GetWindowLongPtrW(h, GWL_STYLE);
-  if (_wcsicmp(cls.c_str(), L"Static") == 0) {
-    if ((style & SS_TYPEMASK) == SS_ICON) {
-      if (SendMessageW(h, STM_GETICON, 0, 0) != 0) seen->icon = true;
-    } else {
-      const std::string text = WideToUtf8(WindowText(h));
-      if (!text.empty()) seen->texts.push_back(text);
-    }
-  } else if (_wcsicmp(cls.c_str(), L"Button") == 0) {
-    std::string text = WideToUtf8(WindowText(h));
-    std::erase(text, '&');
-    seen->buttons.push_back(text);
-  }
-  return TRUE;
-}
-
-// Shows the box on this thread while a second one finds it by its caption,
-// reads it and presses Esc (WM_CLOSE if Esc does not close it).
-SeenBox ShowAndRead(const std::function<void()>& show, const std::string& caption) {
-  SeenBox seen;
+// Shows the box on this thread while a second one reads it and presses Esc.
+vto::testing::SeenBox ShowAndRead(const std::function<void()>& show, const std::string& caption) {
+  vto::testing::SeenBox seen;
   std::atomic<bool> returned{false};
   std::thread reader([&] {
-    Search search{Utf8ToWide(caption)};
-    for (int i = 0; i < 1000 && search.found == nullptr && !returned; ++i) {
-      EnumWindows(FindByCaption, reinterpret_cast<LPARAM>(&search));
-      if (search.found == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (search.found == nullptr) return;
-    // Let the box finish laying itself out.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    seen.found = true;
-    seen.window_class = WideToUtf8(ClassOf(search.found));
-    EnumChildWindows(search.found, ReadChild, reinterpret_cast<LPARAM>(&seen));
-    GUITHREADINFO gui{};
-    gui.cbSize = sizeof gui;
-    HWND target = search.found;
-    if (GetGUIThreadInfo(GetWindowThreadProcessId(search.found, nullptr), &gui) &&
-        gui.hwndFocus != nullptr)
-      target = gui.hwndFocus;
-    PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-    PostMessageW(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
-    for (int i = 0; i < 500 && !returned; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    seen.closed_by_escape = returned;
-    if (!returned) PostMessageW(search.found, WM_CLOSE, 0, 0);
+    seen = vto::testing::ReadBoxAndPressEscape(GetCurrentProcessId(), caption,
+                                               [&] { return returned.load(); });
   });
   show();
   returned = true;
   reader.join();
   return seen;
-}
-
-std::string Describe(const SeenBox& box) {
-  std::string s = "class " + box.window_class + ", texts:";
-  for (const auto& t : box.texts) s += " [" + t + "]";
-  s += ", buttons:";
-  for (const auto& b : box.buttons) s += " [" + b + "]";
-  return s + (box.icon ? ", icon" : ", no icon");
 }
 
 }  // namespace
@@ -199,13 +111,13 @@ TEST(WindowsBoxes, EachKindShowsItsCaptionTextIconAndOneButtonAndEscClosesIt) {
   const std::string text =
       "Searching in: C:\\bin;\nzweite Zeile \xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
   for (const Row& row : rows) {
-    const SeenBox box = ShowAndRead([&] { row.show(text); }, row.caption);
+    const vto::testing::SeenBox box = ShowAndRead([&] { row.show(text); }, row.caption);
     ASSERT_TRUE(box.found) << row.caption;
     EXPECT_EQ(box.window_class, "#32770") << row.caption;
-    EXPECT_EQ(box.buttons, std::vector<std::string>{row.button}) << Describe(box);
-    EXPECT_EQ(box.icon, row.icon) << Describe(box);
+    EXPECT_EQ(box.buttons, std::vector<std::string>{row.button}) << vto::testing::Describe(box);
+    EXPECT_EQ(box.icon, row.icon) << vto::testing::Describe(box);
     EXPECT_NE(std::find(box.texts.begin(), box.texts.end(), text), box.texts.end())
-        << Describe(box);
+        << vto::testing::Describe(box);
     EXPECT_TRUE(box.closed_by_escape) << row.caption;
   }
 }
