@@ -78,7 +78,7 @@ inline BOOL CALLBACK ReadChild(HWND h, LPARAM data) {
 
 // Waits up to ten seconds for the box of process pid captioned caption (or
 // until gone() says its owner has finished), reads it, presses Esc and gives
-// gone() five seconds to become true.
+// the box five seconds to go.
 inline SeenBox ReadBoxAndPressEscape(DWORD pid, const std::string& caption,
                                      const std::function<bool()>& gone) {
   using namespace box_detail;
@@ -102,9 +102,10 @@ inline SeenBox ReadBoxAndPressEscape(DWORD pid, const std::string& caption,
     target = gui.hwndFocus;
   PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
   PostMessageW(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
-  for (int i = 0; i < 500 && !gone(); ++i)
+  const auto closed = [&] { return !IsWindow(search.found) || gone(); };
+  for (int i = 0; i < 500 && !closed(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  seen.closed_by_escape = gone();
+  seen.closed_by_escape = closed();
   if (!seen.closed_by_escape) PostMessageW(search.found, WM_CLOSE, 0, 0);
   return seen;
 }

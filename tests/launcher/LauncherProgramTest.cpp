@@ -142,3 +142,38 @@ TEST(LauncherProgram, AJavaLauncherOnThePathIsStartedWithTheUrlAsItsWholeParamet
   std::error_code ignored;
   fs::remove_all(folder, ignored);
 }
+
+TEST(LauncherProgram, DebugShowsTheSearchListAsWindowsWritesItThenTheStart) {
+  std::random_device random;
+  const fs::path folder = fs::temp_directory_path() / ("vto-program-" + std::to_string(random()));
+  fs::create_directories(folder / "path");
+  fs::copy_file(ProgramFolder() / "vto_open_handler.exe", folder / "path" / "javaws.exe");
+  const fs::path out = folder / "started";
+  const std::string path = (folder / "path").string();
+  const std::string home = "C:\\NoSuchJava";
+  const std::string list = "Searching in: " + path + ";" + home + "\\bin;";
+  const std::vector<std::string> boxes = {
+      list, list, "Starting Veltra Online (javaws)\n" + path + "\\javaws.exe"};
+  {
+    Variable path_variable(L"PATH", vto::Utf8ToWide(path));
+    Variable java_home(L"JAVA_HOME", vto::Utf8ToWide(home));
+    Variable handler_out(L"VTO_HANDLER_OUT", out.wstring());
+    LauncherRun run(L"-d");
+    ASSERT_TRUE(run.started());
+    for (const std::string& expected : boxes) {
+      // Each box holds the search or start it announces until it is closed.
+      EXPECT_FALSE(fs::exists(out));
+      const vto::testing::SeenBox box = vto::testing::ReadBoxAndPressEscape(
+          run.pid(), "Launchveltraonline", [&] { return run.Ended(); });
+      ASSERT_TRUE(box.found) << expected;
+      EXPECT_EQ(box.texts, std::vector<std::string>{expected}) << vto::testing::Describe(box);
+      EXPECT_TRUE(box.closed_by_escape);
+    }
+    EXPECT_EQ(run.ExitCode(), 0);
+    for (int i = 0; i < 1000 && !fs::exists(out); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(fs::exists(out));
+  }
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+}
