@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "desktop/TextCodec.h"
 #include "desktop/WinApi.h"
@@ -176,4 +177,36 @@ TEST(LauncherProgram, DebugShowsTheSearchListAsWindowsWritesItThenTheStart) {
   }
   std::error_code ignored;
   fs::remove_all(folder, ignored);
+}
+
+TEST(LauncherProgram, CarriesTheProjectVersionAndItsManifest) {
+  const std::wstring file = Launcher().wstring();
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<unsigned char> data(size);
+  ASSERT_TRUE(GetFileVersionInfoW(file.c_str(), 0, size, data.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
+  const std::string version = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+                              std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+                              std::to_string(HIWORD(fixed->dwFileVersionLS));
+  EXPECT_EQ(version, VTO_PROJECT_VERSION_3);
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+
+  // The process manifest: common controls 6, no elevation, DPI awareness.
+  HMODULE module = LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+  HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+  ASSERT_NE(resource, nullptr);
+  HGLOBAL loaded = LoadResource(module, resource);
+  const DWORD manifest_size = SizeofResource(module, resource);
+  ASSERT_NE(loaded, nullptr);
+  const std::string manifest(static_cast<const char*>(LockResource(loaded)), manifest_size);
+  FreeLibrary(module);
+  for (const char* part : {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+                           "level=\"asInvoker\"", "PerMonitorV2"})
+    EXPECT_NE(manifest.find(part), std::string::npos) << part;
 }
