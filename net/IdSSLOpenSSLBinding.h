@@ -8,6 +8,10 @@
 // connection never loads them. OpenSSL's headers still give every type,
 // constant and signature, so each call is checked as if it were linked; a
 // call that bypasses the table does not link at all.
+//
+// On Windows the two libraries are linked statically instead (nothing is
+// searched for on the system's path); the table is filled with the linked
+// functions' addresses at the same point, and the start-up is the same.
 #pragma once
 
 #include <openssl/bio.h>
