@@ -89,7 +89,18 @@ ServerProcess::ServerProcess(std::vector<std::string> args, const std::string& l
     : control_(NewControlFolder()) {
   const std::string dir = LinuxPath(control_);
   std::string command;
-  for (const std::string& a : args) command += ShellWord(IsWindowsPath(a) ? LinuxPath(a) : a) + " ";
+  for (const std::string& a : args) {
+    // A Windows path, alone or as the value of an "--option=path".
+    std::string word = a;
+    const std::size_t equals = a.find('=');
+    if (IsWindowsPath(a)) {
+      word = LinuxPath(a);
+    } else if (a.compare(0, 2, "--") == 0 && equals != std::string::npos &&
+               IsWindowsPath(a.substr(equals + 1))) {
+      word = a.substr(0, equals + 1) + LinuxPath(a.substr(equals + 1));
+    }
+    command += ShellWord(word) + " ";
+  }
   const std::string log = LinuxPath(logFile.empty() ? control_ + "/output.log" : logFile);
   {
     std::ofstream script(control_ + "/run.sh", std::ios::binary);
@@ -108,7 +119,8 @@ ServerProcess::ServerProcess(std::vector<std::string> args, const std::string& l
            << ": > \"$ended\"\n";
     if (!script) throw std::runtime_error("cannot write the server script");
   }
-  std::wstring commandLine = Wide("sh " + ShellWord(dir + "/run.sh"));
+  // A Windows command line: Wine splits it by Windows' rules (double quotes).
+  std::wstring commandLine = Wide("sh \"" + dir + "/run.sh\"");
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};

@@ -30,7 +30,8 @@ bool LinuxProgramExists(const std::string& linuxPath);
 class ServerProcess {
  public:
   // args[0] is the program's absolute Linux path; an argument that is a
-  // Windows path (drive letter, colon, slash) is passed as its Linux path.
+  // Windows path (drive letter, colon, slash), or an "--option=" with one, is
+  // passed with its Linux path.
   // Throws std::runtime_error when it cannot be started.
   ServerProcess(std::vector<std::string> args, const std::string& logFile, bool append);
   ~ServerProcess();
