@@ -1,5 +1,6 @@
 // The socket calls on Windows Sockets 2. Winsock's error numbers are the
 // stack's own, so a failure is recorded as WSAGetLastError gives it.
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -34,7 +35,8 @@ int StartWinsock(std::uint16_t AVersion) {
   return 0;
 }
 
-StartupCall gStartup = StartWinsock;
+// Replaced by tests while other threads may be starting the stack.
+std::atomic<StartupCall> gStartup{StartWinsock};
 
 // The system's text for an error number, without the line end it brings.
 std::string SystemErrorText(DWORD AError) {
@@ -119,13 +121,11 @@ std::wstring Wide(const std::string& AText) {
 }  // namespace
 
 StartupCall SetStartupCall(StartupCall ACall) {
-  const StartupCall previous = gStartup;
-  gStartup = ACall != nullptr ? ACall : StartWinsock;
-  return previous;
+  return gStartup.exchange(ACall != nullptr ? ACall : StartWinsock);
 }
 
 std::string StartLibrary() {
-  const int rc = gStartup(MAKEWORD(2, 2));
+  const int rc = gStartup.load()(MAKEWORD(2, 2));
   if (rc == 0) return std::string();
   std::string message = "Error on call to Winsock2 library function WSAStartup";
   const std::string text = SystemErrorText(static_cast<DWORD>(rc));
