@@ -204,6 +204,15 @@ TEST(SocketLibrary, FailedStartUpRaisesStackInitializationFailed) {
 
 TEST(SocketHandle, NotInheritedByStartedPrograms) {
   TIdStackUser user;
+  {
+    // The system's default, for comparison: a plain socket is inherited.
+    const SOCKET plain = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_NE(plain, INVALID_SOCKET);
+    DWORD flags = 0;
+    ASSERT_TRUE(::GetHandleInformation(reinterpret_cast<HANDLE>(plain), &flags));
+    ::closesocket(plain);
+    EXPECT_NE(flags & HANDLE_FLAG_INHERIT, 0u);
+  }
   for (TIdIPVersion version : {Id_IPv4, Id_IPv6}) {
     TIdSocketHandle handle;
     handle.SetIPVersion(version);
