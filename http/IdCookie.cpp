@@ -308,7 +308,7 @@ void TIdCookies::UnlockCookieList(TIdCookieAccess AAccessType) {
 bool TIdCookies::AddCookie(std::unique_ptr<TIdCookie> ACookie, const TIdURI* AURI,
                            bool AReplaceOld) {
   if (!ACookie) return false;
-  std::unique_lock<std::shared_mutex> lock(FRWLock);
+  std::unique_lock<TIdReadWriteLock> lock(FRWLock);
   if (AReplaceOld) {
     for (auto it = FCookieList.begin(); it != FCookieList.end(); ++it) {
       TIdCookie& old = **it;
@@ -347,17 +347,17 @@ bool TIdCookies::AddCookie(std::unique_ptr<TIdCookie> ACookie, const TIdURI* AUR
 }
 
 void TIdCookies::RemoveExpiredCookies() {
-  std::unique_lock<std::shared_mutex> lock(FRWLock);
+  std::unique_lock<TIdReadWriteLock> lock(FRWLock);
   std::erase_if(FCookieList, [](const std::unique_ptr<TIdCookie>& c) { return c->IsExpired(); });
 }
 
 std::int32_t TIdCookies::Count() {
-  std::shared_lock<std::shared_mutex> lock(FRWLock);
+  std::shared_lock<TIdReadWriteLock> lock(FRWLock);
   return static_cast<std::int32_t>(FCookieList.size());
 }
 
 void TIdCookies::Clear() {
-  std::unique_lock<std::shared_mutex> lock(FRWLock);
+  std::unique_lock<TIdReadWriteLock> lock(FRWLock);
   FCookieList.clear();
 }
 

@@ -16,7 +16,34 @@
 #include "http/IdHeaderList.h"
 #include "net/IdURI.h"
 
+#if defined(_WIN32)
+#include "desktop/WinApi.h"
+#endif
+
 namespace vto {
+
+#if defined(_WIN32)
+// The store's lock on Windows: a slim reader/writer lock of the system. The
+// C++ library's shared_mutex of this tool chain sits on winpthreads' rwlock,
+// which can leave a writer and its readers waiting on each other for ever.
+class TIdReadWriteLock {
+ public:
+  TIdReadWriteLock() = default;
+  TIdReadWriteLock(const TIdReadWriteLock&) = delete;
+  TIdReadWriteLock& operator=(const TIdReadWriteLock&) = delete;
+  void lock() { ::AcquireSRWLockExclusive(&FLock); }
+  bool try_lock() { return ::TryAcquireSRWLockExclusive(&FLock) != 0; }
+  void unlock() { ::ReleaseSRWLockExclusive(&FLock); }
+  void lock_shared() { ::AcquireSRWLockShared(&FLock); }
+  bool try_lock_shared() { return ::TryAcquireSRWLockShared(&FLock) != 0; }
+  void unlock_shared() { ::ReleaseSRWLockShared(&FLock); }
+
+ private:
+  SRWLOCK FLock = SRWLOCK_INIT;
+};
+#else
+using TIdReadWriteLock = std::shared_mutex;
+#endif
 
 class TIdCookie {
  public:
@@ -107,7 +134,7 @@ class TIdCookies {
 
  private:
   TIdCookieList FCookieList;
-  std::shared_mutex FRWLock;
+  TIdReadWriteLock FRWLock;
 };
 
 class TIdCookieManager {

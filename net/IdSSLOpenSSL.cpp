@@ -413,7 +413,15 @@ void TIdSSLContext::BuildContext(TIdSSLCtxMode ACtxMode) {
   ossl::SSL_CTX_set_default_passwd_cb_userdata(FContext, this);
   // The system's trusted roots serve verification only; without a verify mode
   // nothing reads them, and loading them costs more than the whole handshake.
-  if (!VerifyMode.Empty()) ossl::SSL_CTX_set_default_verify_paths(FContext);
+  // On Windows they are the system's ROOT store (OpenSSL's default paths name
+  // folders of the machine it was built for).
+  if (!VerifyMode.Empty()) {
+#if defined(_WIN32)
+    LoadSystemRootCertificates(FContext);
+#else
+    ossl::SSL_CTX_set_default_verify_paths(FContext);
+#endif
+  }
   ossl::ERR_clear_error();
 
   if (!RootCertFile.empty() || !VerifyDirs.empty()) {

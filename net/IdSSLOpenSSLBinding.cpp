@@ -1,12 +1,20 @@
 #include "net/IdSSLOpenSSLBinding.h"
 
+#if !defined(_WIN32)
 #include <dlfcn.h>
+#endif
 
 namespace vto {
 
 std::string OpenSSLFolder;
+#if defined(_WIN32)
+// Linked into the program: these name what is linked, nothing is loaded.
+const char* const kOpenSSLCryptoLibrary = "libcrypto-3-x64 (static)";
+const char* const kOpenSSLSSLLibrary = "libssl-3-x64 (static)";
+#else
 const char* const kOpenSSLCryptoLibrary = "libcrypto.so.3";
 const char* const kOpenSSLSSLLibrary = "libssl.so.3";
+#endif
 
 namespace {
 
@@ -26,9 +34,11 @@ ReadyState& Ready() {
   return state;
 }
 
+#if !defined(_WIN32)
 void* LoadLibrary(const std::string& name) {
   return ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
+#endif
 
 void ClearTable() {
 #define VTO_OPENSSL_CLEAR(library, name) ossl::name = nullptr;
@@ -36,6 +46,18 @@ void ClearTable() {
 #undef VTO_OPENSSL_CLEAR
 }
 
+#if defined(_WIN32)
+// OpenSSL is linked: the table takes the linked functions' addresses, so
+// every call still goes through it as on the systems where it is loaded,
+// and the start-up below keeps its order. Under the start-up lock.
+bool BindOpenSSLLibraries(ReadyState& state) {
+  state.missing.clear();
+#define VTO_OPENSSL_BIND(library, name) ossl::name = &::name;
+  VTO_OPENSSL_FUNCTIONS(VTO_OPENSSL_BIND)
+#undef VTO_OPENSSL_BIND
+  return true;
+}
+#else
 // Both libraries loaded and every function found; a library that loaded in
 // an earlier attempt stays loaded. Under the start-up lock.
 bool BindOpenSSLLibraries(ReadyState& state) {
@@ -71,6 +93,8 @@ bool BindOpenSSLLibraries(ReadyState& state) {
   return true;
 }
 
+#endif
+
 }  // namespace
 
 bool EnsureOpenSSLReady() {
@@ -102,8 +126,10 @@ void ShutdownOpenSSL() {
   // once it has started) and the table emptied.
   if (ossl::OPENSSL_cleanup != nullptr) ossl::OPENSSL_cleanup();
   ClearTable();
+#if !defined(_WIN32)
   if (state.ssl != nullptr) ::dlclose(state.ssl);
   if (state.crypto != nullptr) ::dlclose(state.crypto);
+#endif
   state.ssl = nullptr;
   state.crypto = nullptr;
   state.ready = false;

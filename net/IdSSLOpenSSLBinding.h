@@ -8,6 +8,10 @@
 // connection never loads them. OpenSSL's headers still give every type,
 // constant and signature, so each call is checked as if it were linked; a
 // call that bypasses the table does not link at all.
+//
+// On Windows the two libraries are linked statically instead (nothing is
+// searched for on the system's path); the table is filled with the linked
+// functions' addresses at the same point, and the start-up is the same.
 #pragma once
 
 #include <openssl/bio.h>
@@ -25,6 +29,18 @@
 
 #include "net/IdException.h"
 #include "net/IdStack.h"
+
+// Windows keeps its trusted roots in the system's certificate store: these
+// put them into OpenSSL's store.
+#if defined(_WIN32)
+#define VTO_OPENSSL_PLATFORM_FUNCTIONS(X) \
+  X(Ssl, SSL_CTX_get_cert_store)          \
+  X(Crypto, d2i_X509)                     \
+  X(Crypto, X509_STORE_add_cert)          \
+  X(Crypto, X509_free)
+#else
+#define VTO_OPENSSL_PLATFORM_FUNCTIONS(X)
+#endif
 
 // Every OpenSSL function the program calls: X(library, name). Those of the
 // TLS library begin with SSL_, TLS or DTLS; all others are the crypto
@@ -113,7 +129,8 @@
   X(Ssl, SSL_CIPHER_get_version)                 \
   X(Ssl, SSL_alert_type_string_long)             \
   X(Ssl, SSL_alert_desc_string_long)             \
-  X(Ssl, SSL_state_string_long)
+  X(Ssl, SSL_state_string_long)                  \
+  VTO_OPENSSL_PLATFORM_FUNCTIONS(X)
 
 // The table: one pointer per function, named like it, null until bound. A call
 // is written ossl::SSL_read(...); OpenSSL's own macros over these functions
@@ -153,6 +170,13 @@ std::vector<std::string> OpenSSLMissingEntryPoints();
 std::string OpenSSLErrorText(std::uint32_t ACode);
 // The first error on OpenSSL's queue, taken off it (0: none, or not bound).
 std::uint32_t TakeOpenSSLError();
+
+#if defined(_WIN32)
+// Adds every certificate of the system's ROOT store (the current user's view
+// of it, which includes the machine's) to the context's trusted store: what a
+// Windows user trusts is what the program verifies against. The count added.
+int LoadSystemRootCertificates(SSL_CTX* AContext);
+#endif
 
 // Serialise the callbacks OpenSSL makes into the TLS handler.
 std::mutex& StatusCallbackLock();

@@ -2,7 +2,7 @@
 // them: a handful of calls, each retrying where the platform interrupts it,
 // each recording a failure as the socket error number of the stack's table
 // (TIdStack::WSGetLastError) before anything else can disturb it. One source
-// file per platform implements them (IdSocketPosix.cpp here).
+// file per platform implements them (IdSocketPosix.cpp, IdSocketWin.cpp).
 #pragma once
 
 #if defined(_WIN32)
@@ -22,6 +22,24 @@ namespace vto::sockets {
 // A platform socket; kInvalid when there is none.
 using Handle = std::intptr_t;
 constexpr Handle kInvalid = -1;
+
+// Starts the platform's socket library for the stack: empty on success, else
+// the failing step's message. StopLibrary undoes one successful start.
+std::string StartLibrary();
+void StopLibrary();
+
+#if defined(_WIN32)
+// The library's start-up call (WSAStartup asking for the version given, the
+// version checked): 0, or the error number it gave. Another can be put in its
+// place (null: the real one again); the previous one comes back.
+using StartupCall = int (*)(std::uint16_t AVersion);
+StartupCall SetStartupCall(StartupCall ACall);
+
+// The host name as the resolver is asked for it: ASCII as it is, an
+// international name by IdnToAscii. Empty with AError set when the name
+// cannot be converted.
+std::string AsciiHostName(const std::string& AHost, std::int32_t& AError);
+#endif
 
 // The platform's own error number (errno here) as the table's number; a number
 // without a row comes back as it is.

@@ -71,6 +71,12 @@ int PollFor(Handle ASocket, short AEvents, std::int32_t AMSec) {
 
 }  // namespace
 
+// The sockets of a POSIX system need no library start-up.
+std::string StartLibrary() {
+  return std::string();
+}
+void StopLibrary() {}
+
 std::int32_t MapError(int APlatformError) {
   switch (APlatformError) {
     case 0:

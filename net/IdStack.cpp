@@ -175,8 +175,11 @@ void AddressFromSockAddr(const sockaddr_storage& storage, std::string& ip, std::
 void TIdStack::IncUsage() {
   std::lock_guard<std::mutex> guard(StackLock());
   if (gUsageCount == 0) {
-    // The platform's sockets need no library start-up here; the stack exists
-    // from the first user to the last.
+    // The first user makes the stack, which starts the platform's socket
+    // library; the stack exists from the first user to the last. A failed
+    // start counts no user.
+    std::string failure = sockets::StartLibrary();
+    if (!failure.empty()) throw EIdStackInitializationFailed(std::move(failure));
     gStackCreated = true;
   }
   ++gUsageCount;
@@ -184,7 +187,10 @@ void TIdStack::IncUsage() {
 
 void TIdStack::DecUsage() {
   std::lock_guard<std::mutex> guard(StackLock());
-  if (gUsageCount > 0 && --gUsageCount == 0) gStackCreated = false;
+  if (gUsageCount > 0 && --gUsageCount == 0 && gStackCreated) {
+    gStackCreated = false;
+    sockets::StopLibrary();
+  }
 }
 
 std::int32_t TIdStack::UsageCount() {

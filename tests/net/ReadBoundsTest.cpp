@@ -3,7 +3,13 @@
 // length larger than a memory stream holds, a body length the peer never sends.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#if defined(_WIN32)
+#include "desktop/WinApi.h"
+// (after windows.h)
+#include <psapi.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <fstream>
 #include <limits>
@@ -32,10 +38,17 @@ std::unique_ptr<TIdIOHandlerStack> Open(ScriptedServer& server) {
 }
 
 std::int64_t ResidentBytes() {
+#if defined(_WIN32)
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return static_cast<std::int64_t>(counters.WorkingSetSize);
+#else
   std::ifstream statm("/proc/self/statm");
   std::int64_t total = 0, resident = 0;
   statm >> total >> resident;
   return resident * ::sysconf(_SC_PAGESIZE);
+#endif
 }
 
 constexpr std::int64_t kMiB = 1 << 20;

@@ -1,25 +1,19 @@
 #include "tests/support/NginxServer.h"
 
-#include "tests/support/LoopbackPort.h"
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "tests/support/LoopbackPort.h"
+#include "tests/support/TestSocket.h"
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 namespace vto::testing {
 
@@ -28,42 +22,62 @@ namespace {
 constexpr const char* kNginx = "/usr/sbin/nginx";
 
 bool Listening(std::uint16_t port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(port);
-  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(fd);
+  const sock::Fd fd = sock::Open(AF_INET);
+  if (fd == sock::kNone) return false;
+  sockaddr_storage a{};
+  const socklen_t len = sock::LoopbackAddress(false, port, a);
+  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), len) == 0;
+  sock::CloseFd(fd);
   return ok;
+}
+
+// nginx's workers run as another user: what they serve must be readable to
+// them. (Files a Windows program makes under Wine already are.)
+void MakeReadable(const std::string& name, bool folder) {
+#if defined(_WIN32)
+  (void)name;
+  (void)folder;
+#else
+  ::chmod(name.c_str(), folder ? 0755 : 0644);
+#endif
 }
 
 void WriteFile(const std::string& name, const std::string& content) {
   std::ofstream out(name, std::ios::binary);
   out << content;
   if (!out) throw std::runtime_error("cannot write " + name);
-  ::chmod(name.c_str(), 0644);
+  out.close();
+  MakeReadable(name, false);
+}
+
+void MakeFolder(const std::string& name) {
+  std::error_code ec;
+  std::filesystem::create_directory(name, ec);
+  MakeReadable(name, true);
 }
 
 }  // namespace
 
 bool NginxServer::Available() {
-  return ::access(kNginx, X_OK) == 0;
+  return LinuxProgramExists(kNginx);
 }
 
 NginxServer::NginxServer() {
-  const std::string dir = folder_.Path();
-  // nginx's workers run as another user: the folder must be readable to them.
-  ::chmod(dir.c_str(), 0755);
+  // Files are made under the folder's own name; the configuration names
+  // them as nginx, a Linux program, sees them.
+  const std::string local = folder_.Path();
+  MakeReadable(local, true);
+  MakeFolder(local + "/www");
+  MakeFolder(local + "/www/private");
+  WriteFile(local + "/www/app.jnlp", kJnlpBody);
+  WriteFile(local + "/www/private/app.jnlp", kJnlpBody);
+  WriteFile(local + "/htpasswd", "user:{PLAIN}secret\n");
+  const CertificateFiles localCert =
+      MakeSelfSignedCertificate(local, "server", "localhost", CertificateValidity::Current);
+  MakeReadable(localCert.keyFile, false);
+  const std::string dir = LinuxPath(local);
   const std::string www = dir + "/www";
-  ::mkdir(www.c_str(), 0755);
-  ::mkdir((www + "/private").c_str(), 0755);
-  WriteFile(www + "/app.jnlp", kJnlpBody);
-  WriteFile(www + "/private/app.jnlp", kJnlpBody);
-  WriteFile(dir + "/htpasswd", "user:{PLAIN}secret\n");
-  const CertificateFiles cert =
-      MakeSelfSignedCertificate(dir, "server", "localhost", CertificateValidity::Current);
-  ::chmod(cert.keyFile.c_str(), 0644);
+  const CertificateFiles cert{LinuxPath(localCert.certFile), LinuxPath(localCert.keyFile)};
   httpsPort_ = UnusedLoopbackPort();
   httpPort_ = UnusedLoopbackPort();
   while (httpPort_ == httpsPort_) httpPort_ = UnusedLoopbackPort();
@@ -119,33 +133,16 @@ NginxServer::NginxServer() {
        << "    }\n"
        << "  }\n"
        << "}\n";
-  WriteFile(dir + "/nginx.conf", conf.str());
+  WriteFile(local + "/nginx.conf", conf.str());
 
   const std::string confFile = dir + "/nginx.conf";
   const std::string errorLog = dir + "/error.log";
-  std::vector<std::string> args = {kNginx, "-p", dir + "/", "-e", errorLog, "-c", confFile};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, errorLog.c_str(), O_WRONLY | O_APPEND | O_CREAT,
-                                   0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  const int rc = posix_spawn(&pid_, kNginx, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
-    pid_ = -1;
-    throw std::runtime_error("nginx could not be started");
-  }
+  process_ = std::make_unique<ServerProcess>(
+      std::vector<std::string>{kNginx, "-p", dir + "/", "-e", errorLog, "-c", confFile},
+      local + "/error.log", true);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (!(Listening(httpsPort_) && Listening(httpPort_))) {
-    int status;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      throw std::runtime_error("nginx ended at start: " + ErrorLog());
-    }
+    if (process_->Ended()) throw std::runtime_error("nginx ended at start: " + ErrorLog());
     if (std::chrono::steady_clock::now() > deadline) {
       throw std::runtime_error("nginx did not listen: " + ErrorLog());
     }
@@ -153,13 +150,7 @@ NginxServer::NginxServer() {
   }
 }
 
-NginxServer::~NginxServer() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGTERM);
-    int status;
-    ::waitpid(pid_, &status, 0);
-  }
-}
+NginxServer::~NginxServer() = default;
 
 std::string NginxServer::HttpsUrl(const std::string& path) const {
   return "https://127.0.0.1:" + std::to_string(httpsPort_) + path;
@@ -171,21 +162,20 @@ std::string NginxServer::HttpUrl(const std::string& path) const {
 
 void NginxServer::AddFile(const std::string& name, std::int64_t size) {
   const std::string file = folder_.Path() + "/www/" + name;
-  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw std::runtime_error("cannot create " + file);
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot create " + file);
   // Not sparse: every byte is real, as a served file's would be.
   std::vector<char> block(1 << 20);
   for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 + 7);
   std::int64_t left = size;
   while (left > 0) {
     const auto n = static_cast<std::size_t>(std::min<std::int64_t>(left, block.size()));
-    if (::write(fd, block.data(), n) != static_cast<ssize_t>(n)) {
-      ::close(fd);
-      throw std::runtime_error("cannot write " + file);
-    }
+    out.write(block.data(), static_cast<std::streamsize>(n));
     left -= static_cast<std::int64_t>(n);
   }
-  ::close(fd);
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + file);
+  MakeReadable(file, false);
 }
 
 std::string NginxServer::ErrorLog() const {

@@ -16,11 +16,11 @@
 //   /chunked/big.bin        the same bytes, sent chunked
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "tests/support/ServerProcess.h"
 #include "tests/support/TestCertificates.h"
 
 namespace vto::testing {
@@ -55,7 +55,7 @@ class NginxServer {
   TempFolder folder_;
   std::uint16_t httpsPort_ = 0;
   std::uint16_t httpPort_ = 0;
-  pid_t pid_ = -1;
+  std::unique_ptr<ServerProcess> process_;
 };
 
 }  // namespace vto::testing

@@ -1,11 +1,5 @@
 #include "tests/support/OpenSSLServer.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <chrono>
 #include <fstream>
@@ -15,36 +9,19 @@
 
 #include "tests/support/LoopbackPort.h"
 
-extern char** environ;
-
 namespace vto::testing {
 
 namespace {
 
-// Starts the program with its output in the log; the process id.
-pid_t SpawnLogged(std::vector<std::string> args, const std::string& logFile) {
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = -1;
-  const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("cannot start " + args[0]);
-  return pid;
-}
-
-void Stop(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  int status = 0;
-  waitpid(pid, &status, 0);
-}
+// By their full Linux names on Windows (started under Wine as Linux
+// programs); found on the PATH elsewhere.
+#if defined(_WIN32)
+constexpr const char* kOpenSSL = "/usr/bin/openssl";
+constexpr const char* kGnuTLSServ = "/usr/bin/gnutls-serv";
+#else
+constexpr const char* kOpenSSL = "openssl";
+constexpr const char* kGnuTLSServ = "gnutls-serv";
+#endif
 
 std::string ReadLog(const std::string& logFile) {
   std::ifstream in(logFile, std::ios::binary);
@@ -57,9 +34,9 @@ std::string ReadLog(const std::string& logFile) {
 
 OpenSSLServer::OpenSSLServer(const std::vector<std::string>& arguments, const std::string& logFile)
     : logFile_(logFile) {
-  std::vector<std::string> args = {"openssl", "s_server", "-accept", "127.0.0.1:0"};
+  std::vector<std::string> args = {kOpenSSL, "s_server", "-accept", "127.0.0.1:0"};
   args.insert(args.end(), arguments.begin(), arguments.end());
-  pid_ = SpawnLogged(args, logFile_);
+  process_ = std::make_unique<ServerProcess>(args, logFile_, false);
   for (int i = 0; i < 200 && port_ == 0; ++i) {
     std::string out = Output();
     std::size_t at = out.find("ACCEPT ");
@@ -74,9 +51,7 @@ OpenSSLServer::OpenSSLServer(const std::vector<std::string>& arguments, const st
   if (port_ == 0) throw std::runtime_error("openssl s_server did not start: " + Output());
 }
 
-OpenSSLServer::~OpenSSLServer() {
-  Stop(pid_);
-}
+OpenSSLServer::~OpenSSLServer() = default;
 
 std::string OpenSSLServer::Output() const {
   return ReadLog(logFile_);
@@ -87,9 +62,9 @@ GnuTLSServer::GnuTLSServer(const std::vector<std::string>& arguments, const std:
   // It cannot report a port the system picked: take a free one and wait until
   // it listens on both families.
   const std::uint16_t port = UnusedLoopbackPort();
-  std::vector<std::string> args = {"gnutls-serv", "-p", std::to_string(port)};
+  std::vector<std::string> args = {kGnuTLSServ, "-p", std::to_string(port)};
   args.insert(args.end(), arguments.begin(), arguments.end());
-  pid_ = SpawnLogged(args, logFile_);
+  process_ = std::make_unique<ServerProcess>(args, logFile_, false);
   for (int i = 0; i < 200; ++i) {
     if (Output().find("listening on IPv6") != std::string::npos) {
       port_ = port;
@@ -97,13 +72,11 @@ GnuTLSServer::GnuTLSServer(const std::vector<std::string>& arguments, const std:
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
-  Stop(pid_);
+  process_->Stop();
   throw std::runtime_error("gnutls-serv did not start: " + Output());
 }
 
-GnuTLSServer::~GnuTLSServer() {
-  Stop(pid_);
-}
+GnuTLSServer::~GnuTLSServer() = default;
 
 std::string GnuTLSServer::Output() const {
   return ReadLog(logFile_);

@@ -3,11 +3,12 @@
 // addresses. Their output (both streams) goes to a log the test can read.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "tests/support/ServerProcess.h"
 
 namespace vto::testing {
 
@@ -25,7 +26,7 @@ class OpenSSLServer {
   bool WaitForOutput(const std::string& text, int milliseconds) const;
 
  private:
-  pid_t pid_ = -1;
+  std::unique_ptr<ServerProcess> process_;
   std::string logFile_;
   std::uint16_t port_ = 0;
 };
@@ -42,7 +43,7 @@ class GnuTLSServer {
   std::string Output() const;
 
  private:
-  pid_t pid_ = -1;
+  std::unique_ptr<ServerProcess> process_;
   std::string logFile_;
   std::uint16_t port_ = 0;
 };

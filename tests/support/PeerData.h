@@ -21,9 +21,9 @@ inline bool PeerDataPresent(const std::string& relative) {
 }  // namespace vto::testing
 
 // Skips the running test when the peer file is not beside the project.
-#define VTO_SKIP_WITHOUT_PEER_DATA(relative)                                         \
-  do {                                                                               \
-    if (!::vto::testing::PeerDataPresent(relative))                                  \
+#define VTO_SKIP_WITHOUT_PEER_DATA(relative)                                          \
+  do {                                                                                \
+    if (!::vto::testing::PeerDataPresent(relative))                                   \
       GTEST_SKIP() << "peer data missing: " << ::vto::testing::PeerDataPath(relative) \
-                   << " (the shared peer-data folder is not beside the project)";    \
+                   << " (the shared peer-data folder is not beside the project)";     \
   } while (0)

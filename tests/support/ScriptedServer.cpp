@@ -1,19 +1,17 @@
 #include "tests/support/ScriptedServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <poll.h>
+#if !defined(_WIN32)
 #include <pthread.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#endif
 
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
+
+#include "tests/support/TestSocket.h"
 
 namespace vto::testing {
 
@@ -26,20 +24,19 @@ struct StepFailed : std::runtime_error {
 // One accepted connection, plain or TLS.
 class Connection {
  public:
-  Connection(int fd, SSL* ssl) : fd_(fd), ssl_(ssl) {}
+  Connection(sock::Fd fd, SSL* ssl) : fd_(fd), ssl_(ssl) {}
   ~Connection() {
     if (ssl_ != nullptr) SSL_free(ssl_);
-    if (fd_ >= 0) ::close(fd_);
+    sock::CloseFd(fd_);
   }
 
   void StartTls(SSL* ssl) {
     ssl_ = ssl;
-    SSL_set_fd(ssl_, fd_);
+    SSL_set_fd(ssl_, static_cast<int>(fd_));
   }
 
   void SendRaw(const std::string& bytes) {
-    if (::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) !=
-        static_cast<ssize_t>(bytes.size())) {
+    if (sock::SendSome(fd_, bytes.data(), bytes.size()) != static_cast<int>(bytes.size())) {
       throw StepFailed("raw send failed");
     }
   }
@@ -51,7 +48,7 @@ class Connection {
       if (ssl_ != nullptr) {
         n = SSL_write(ssl_, bytes.data() + done, static_cast<int>(bytes.size() - done));
       } else {
-        n = static_cast<int>(::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL));
+        n = sock::SendSome(fd_, bytes.data() + done, bytes.size() - done);
       }
       if (n <= 0) throw StepFailed("send failed");
       done += static_cast<std::size_t>(n);
@@ -68,43 +65,37 @@ class Connection {
       if (e == SSL_ERROR_SSL) return 0;  // broken off by the peer
       throw StepFailed("TLS receive failed");
     }
-    ssize_t n;
-    do {
-      n = ::recv(fd_, buffer, static_cast<std::size_t>(size), 0);
-    } while (n < 0 && errno == EINTR);
+    const int n = sock::ReceiveSome(fd_, buffer, static_cast<std::size_t>(size));
     if (n < 0) {
-      if (errno == ECONNRESET) return 0;
+      if (sock::IsReset(sock::LastError())) return 0;
       throw StepFailed("receive failed or timed out");
     }
-    return static_cast<int>(n);
+    return n;
   }
 
   void Close(bool notify) {
     if (ssl_ != nullptr && notify) SSL_shutdown(ssl_);
-    ::shutdown(fd_, SHUT_WR);
+    sock::ShutdownSend(fd_);
     // Let the client's last bytes arrive, so the close is not turned into a
     // reset by unread data.
     char sink[4096];
-    pollfd p{fd_, POLLIN, 0};
-    for (int i = 0; i < 50 && ::poll(&p, 1, 20) > 0; ++i) {
-      if (::recv(fd_, sink, sizeof sink, MSG_DONTWAIT) <= 0) break;
+    for (int i = 0; i < 50 && sock::WaitReadable(fd_, 20) > 0; ++i) {
+      if (sock::ReceiveSome(fd_, sink, sizeof sink) <= 0) break;
     }
-    ::close(fd_);
-    fd_ = -1;
+    sock::CloseFd(fd_);
+    fd_ = sock::kNone;
   }
 
   void Reset() {
-    linger l{1, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    ::close(fd_);
-    fd_ = -1;
+    sock::AbortiveClose(fd_);
+    fd_ = sock::kNone;
   }
 
-  bool open() const { return fd_ >= 0; }
+  bool open() const { return fd_ != sock::kNone; }
   SSL* ssl() const { return ssl_; }
 
  private:
-  int fd_;
+  sock::Fd fd_;
   SSL* ssl_;
 };
 
@@ -114,38 +105,26 @@ ScriptedServer::ScriptedServer() : ScriptedServer(Options{}) {}
 
 ScriptedServer::ScriptedServer(Options options) : options_(std::move(options)) {
   scripts_.emplace_back();
-  listener_ = ::socket(options_.ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listener_ < 0) throw std::runtime_error("socket failed");
-  int one = 1;
-  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  listener_ = sock::Open(options_.ipv6 ? AF_INET6 : AF_INET);
+  if (listener_ == sock::kNone) throw std::runtime_error("socket failed");
+#if !defined(_WIN32)
+  // (On Windows the option would let another socket take the same port.)
+  sock::SetReuse(listener_);
+#endif
   sockaddr_storage storage{};
-  socklen_t length;
-  if (options_.ipv6) {
-    auto* a = reinterpret_cast<sockaddr_in6*>(&storage);
-    a->sin6_family = AF_INET6;
-    a->sin6_addr = in6addr_loopback;
-    length = sizeof(sockaddr_in6);
-  } else {
-    auto* a = reinterpret_cast<sockaddr_in*>(&storage);
-    a->sin_family = AF_INET;
-    a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    length = sizeof(sockaddr_in);
-  }
+  const socklen_t length = sock::LoopbackAddress(options_.ipv6, 0, storage);
   if (::bind(listener_, reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
       ::listen(listener_, 8) != 0) {
-    ::close(listener_);
+    sock::CloseFd(listener_);
     throw std::runtime_error("bind/listen failed");
   }
-  length = sizeof storage;
-  getsockname(listener_, reinterpret_cast<sockaddr*>(&storage), &length);
-  port_ = ntohs(options_.ipv6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
-                              : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
+  port_ = sock::BoundPort(listener_);
   if (options_.tls) {
     SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
     if (ctx == nullptr || SSL_CTX_use_certificate_chain_file(ctx, options_.certFile.c_str()) != 1 ||
         SSL_CTX_use_PrivateKey_file(ctx, options_.keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
       if (ctx != nullptr) SSL_CTX_free(ctx);
-      ::close(listener_);
+      sock::CloseFd(listener_);
       throw std::runtime_error("TLS server context failed");
     }
     if (options_.tlsMinVersion != 0) SSL_CTX_set_min_proto_version(ctx, options_.tlsMinVersion);
@@ -161,7 +140,7 @@ ScriptedServer::~ScriptedServer() {
   }
   released_.notify_all();
   if (thread_.joinable()) thread_.join();
-  if (listener_ >= 0) ::close(listener_);
+  sock::CloseFd(listener_);
   if (context_ != nullptr) SSL_CTX_free(static_cast<SSL_CTX*>(context_));
 }
 
@@ -253,13 +232,14 @@ void ScriptedServer::Fail(const std::string& message) {
 void ScriptedServer::Run() {
   // A write to a client that has gone raises SIGPIPE in this thread only, and
   // here it stays blocked: the client side is what the tests watch.
+#if !defined(_WIN32)
   sigset_t pipe;
   sigemptyset(&pipe);
   sigaddset(&pipe, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+#endif
   for (const Script& script : scripts_) {
     // Wait for the client, but not for ever.
-    pollfd p{listener_, POLLIN, 0};
     int waited = 0;
     int ready = 0;
     while (waited < options_.ioTimeoutMs) {
@@ -267,7 +247,7 @@ void ScriptedServer::Run() {
         std::lock_guard<std::mutex> guard(mutex_);
         if (stopping_) return;
       }
-      ready = ::poll(&p, 1, 50);
+      ready = sock::WaitReadable(listener_, 50);
       if (ready > 0) break;
       waited += 50;
     }
@@ -275,23 +255,21 @@ void ScriptedServer::Run() {
       Fail("no connection arrived");
       return;
     }
-    int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) {
+    const sock::Fd fd = sock::Accept(listener_);
+    if (fd == sock::kNone) {
       Fail("accept failed");
       return;
     }
-    timeval tv{options_.ioTimeoutMs / 1000, (options_.ioTimeoutMs % 1000) * 1000};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    sock::SetTimeouts(fd, options_.ioTimeoutMs);
     PlayConnection(fd, script);
   }
 }
 
-void ScriptedServer::PlayConnection(int fd, const Script& script) {
+void ScriptedServer::PlayConnection(std::intptr_t fd, const Script& script) {
   SSL* ssl = nullptr;
   if (options_.tls && script.handshake) {
     ssl = SSL_new(static_cast<SSL_CTX*>(context_));
-    SSL_set_fd(ssl, fd);
+    SSL_set_fd(ssl, static_cast<int>(fd));
   }
   Connection connection(fd, ssl);
   std::string here;  // bytes of this connection

@@ -107,11 +107,11 @@ class ScriptedServer {
 
   ScriptedServer& Add(Step step);
   void Run();
-  void PlayConnection(int fd, const Script& script);
+  void PlayConnection(std::intptr_t fd, const Script& script);
   void Fail(const std::string& message);
 
   Options options_;
-  int listener_ = -1;
+  std::intptr_t listener_ = -1;
   std::uint16_t port_ = 0;
   std::vector<Script> scripts_;
   std::thread thread_;

@@ -10,13 +10,29 @@
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
+#if defined(_WIN32)
+#include <random>
+#endif
 
 namespace vto::testing {
 
 TempFolder::TempFolder() {
+#if defined(_WIN32)
+  // No mkdtemp: a random name, taken only when the folder did not exist.
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "vto-net-%08x", static_cast<unsigned>(random()));
+    std::error_code ec;
+    if (std::filesystem::create_directory(base / name, ec)) path_ = (base / name).string();
+  }
+  if (path_.empty()) throw std::runtime_error("no temporary folder");
+#else
   std::string base = std::filesystem::temp_directory_path().string() + "/vto-net-XXXXXX";
   if (mkdtemp(base.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = base;
+#endif
 }
 
 TempFolder::~TempFolder() {

@@ -2,45 +2,41 @@
 // never answered (its SYN is dropped), as with an address that does not reply.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <vector>
+
+#include "tests/support/TestSocket.h"
 
 namespace vto::testing {
 
 class UnansweredListener {
  public:
   UnansweredListener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    fd_ = sock::Open(AF_INET);
+    sockaddr_storage a{};
+    const socklen_t len = sock::LoopbackAddress(false, 0, a);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), len);
     ::listen(fd_, 0);
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    port_ = sock::BoundPort(fd_);
+    sock::LoopbackAddress(false, port_, a);
     for (int i = 0; i < 4; ++i) {
-      const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-      ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      const sock::Fd c = sock::Open(AF_INET);
+      sock::SetNonBlocking(c);
+      ::connect(c, reinterpret_cast<sockaddr*>(&a), len);
       fillers_.push_back(c);
     }
-    ::usleep(100 * 1000);  // the queued handshakes complete
+    sock::Pause(100);  // the queued handshakes complete
   }
   ~UnansweredListener() {
-    for (int c : fillers_) ::close(c);
-    ::close(fd_);
+    for (sock::Fd c : fillers_) sock::CloseFd(c);
+    sock::CloseFd(fd_);
   }
   std::uint16_t Port() const { return port_; }
 
  private:
-  int fd_ = -1;
+  sock::Fd fd_ = sock::kNone;
   std::uint16_t port_ = 0;
-  std::vector<int> fillers_;
+  std::vector<sock::Fd> fillers_;
 };
 
 }  // namespace vto::testing
