@@ -5,7 +5,7 @@ ARGS ?=
 CMAKE_FLAGS ?=
 
 .PHONY: all setup test-setup configure build run test release deb deb-test asan clean \
-        windows windows-test
+        windows windows-configure windows-test windows-installer windows-installer-test
 
 all: build
 
@@ -72,6 +72,15 @@ windows: windows-configure
 windows-test: windows-configure
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The installer (NSIS, through CPack), and its check under Wine: silent installs
+# for all users and for one, the Start-menu shortcut run, silent removal.
+windows-installer: windows
+	cd $(WIN_BUILD) && cpack -G NSIS
+
+windows-installer-test: windows-installer
+	tests/package/nsis_test.sh $(WIN_BUILD)/LaunchVeltraOnline-*-setup.exe \
+	  "$$(sed -n 's/^VTO_JNLP_HOST:[A-Z]*=//p' $(WIN_BUILD)/CMakeCache.txt)"
 
 clean:
 	rm -rf build build-asan build-release build-deb build-windows

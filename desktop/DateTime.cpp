@@ -3,6 +3,10 @@
 #include <cmath>
 #include <ctime>
 
+#if defined(_WIN32)
+#include "desktop/WinApi.h"
+#endif
+
 namespace vto {
 
 namespace {
@@ -128,12 +132,53 @@ std::int64_t DateTimeToUnix(TDateTime value) {
   return FloorDiv(ms + 500, 1000);
 }
 
+#if defined(_WIN32)
+namespace {
+// 100-nanosecond ticks of a FILETIME from 1601-01-01 to 1899-12-30.
+constexpr double kFileTimeDays1899 = 109205.0;
+
+bool ToFileTicks(const SYSTEMTIME& st, std::int64_t& ticks) {
+  FILETIME ft{};
+  if (!SystemTimeToFileTime(&st, &ft)) return false;
+  ticks = static_cast<std::int64_t>((static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) |
+                                    ft.dwLowDateTime);
+  return true;
+}
+}  // namespace
+
+int LocalOffsetSecondsAtUtc(TDateTime utc) {
+  // The zone's rules for the year in question, as the system keeps them.
+  DYNAMIC_TIME_ZONE_INFORMATION zone{};
+  const DWORD kind = GetDynamicTimeZoneInformation(&zone);
+  if (kind == TIME_ZONE_ID_INVALID) return 0;
+  int year, month, day, hour, minute, second, msec;
+  DecodeDateTime(utc, year, month, day, hour, minute, second, msec);
+  // Before 1601 (or past what SYSTEMTIME holds) there are no rules: the standard bias.
+  if (year < 1601 || year > 30827) return -static_cast<int>(zone.Bias + zone.StandardBias) * 60;
+  SYSTEMTIME at{};
+  at.wYear = static_cast<WORD>(year);
+  at.wMonth = static_cast<WORD>(month);
+  at.wDay = static_cast<WORD>(day);
+  at.wHour = static_cast<WORD>(hour);
+  at.wMinute = static_cast<WORD>(minute);
+  at.wSecond = static_cast<WORD>(second);
+  at.wMilliseconds = static_cast<WORD>(msec);
+  SYSTEMTIME local{};
+  if (!SystemTimeToTzSpecificLocalTimeEx(&zone, &at, &local) &&
+      !SystemTimeToTzSpecificLocalTime(nullptr, &at, &local))
+    return 0;
+  std::int64_t utc_ticks = 0, local_ticks = 0;
+  if (!ToFileTicks(at, utc_ticks) || !ToFileTicks(local, local_ticks)) return 0;
+  return static_cast<int>((local_ticks - utc_ticks) / 10000000);
+}
+#else
 int LocalOffsetSecondsAtUtc(TDateTime utc) {
   const std::time_t t = static_cast<std::time_t>(DateTimeToUnix(utc));
   std::tm tm{};
   if (!localtime_r(&t, &tm)) return 0;
   return static_cast<int>(tm.tm_gmtoff);  // seconds: some zones were not whole minutes
 }
+#endif
 
 int LocalOffsetSecondsAtLocal(TDateTime local) {
   // First guess with the offset at the same reading taken as UTC, then correct once.
@@ -150,11 +195,20 @@ TDateTime LocalToUtc(TDateTime local) {
   return local - LocalOffsetSecondsAtLocal(local) / kSecsPerDay;
 }
 
+#if defined(_WIN32)
+TDateTime NowUtc() {
+  FILETIME ft{};
+  GetSystemTimePreciseAsFileTime(&ft);
+  const auto ticks = (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return static_cast<double>(ticks) / (kMSecsPerDay * 10000.0) - kFileTimeDays1899;
+}
+#else
 TDateTime NowUtc() {
   std::timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
   return (static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9) / kSecsPerDay + kUnixDateDelta;
 }
+#endif
 
 TDateTime Now() {
   return UtcToLocal(NowUtc());

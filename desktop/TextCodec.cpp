@@ -1,6 +1,11 @@
 #include "desktop/TextCodec.h"
 
 #include <array>
+#include <climits>
+
+#if defined(_WIN32)
+#include "desktop/WinApi.h"
+#endif
 
 namespace vto {
 
@@ -54,6 +59,70 @@ void AppendUtf8(std::string& out, char32_t cp) {
     out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
 }
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const char32_t cp = DecodeUtf8OrReplacement(text, i);
+    if (cp >= 0x10000) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char32_t u = text[i];
+    if (IsHighSurrogate(u) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+      AppendUtf8(out, JoinSurrogates(u, text[i + 1]));
+      ++i;
+    } else {
+      AppendUtf8(out, u);  // a lone surrogate becomes U+FFFD there
+    }
+  }
+  return out;
+}
+
+#if defined(_WIN32)
+std::wstring Utf8ToWide(std::string_view text) {
+  const std::u16string units = Utf8ToUtf16(text);
+  return std::wstring(units.begin(), units.end());
+}
+
+std::string WideToUtf8(std::wstring_view text) {
+  return Utf16ToUtf8(std::u16string(text.begin(), text.end()));
+}
+
+std::string SystemAnsiToText(std::string_view bytes) {
+  if (bytes.empty() || bytes.size() > INT_MAX) return std::string();
+  const int size = static_cast<int>(bytes.size());
+  const int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0);
+  if (n <= 0) return std::string();
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  if (MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, wide.data(), n) != n) return std::string();
+  return WideToUtf8(wide);
+}
+
+std::string TextToSystemAnsi(std::string_view text) {
+  const std::wstring wide = Utf8ToWide(text);
+  if (wide.empty() || wide.size() > INT_MAX) return std::string();
+  const int size = static_cast<int>(wide.size());
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return std::string();
+  std::string bytes(static_cast<std::size_t>(n), '\0');
+  if (WideCharToMultiByte(CP_ACP, 0, wide.data(), size, bytes.data(), n, nullptr, nullptr) != n)
+    return std::string();
+  return bytes;
+}
+#endif
 
 std::size_t FindInvalidUtf8(std::string_view s) {
   std::size_t i = 0;

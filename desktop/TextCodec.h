@@ -40,6 +40,21 @@ constexpr char32_t JoinSurrogates(char32_t high, char32_t low) {
   return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
 }
 
+// UTF-16, the form text takes across the Windows API: an invalid UTF-8 byte
+// becomes U+FFFD, and so does an unpaired surrogate on the way back.
+std::u16string Utf8ToUtf16(std::string_view text);
+std::string Utf16ToUtf8(std::u16string_view text);
+#if defined(_WIN32)
+// The same for wchar_t, which is a UTF-16 code unit on Windows.
+std::wstring Utf8ToWide(std::string_view text);
+std::string WideToUtf8(std::wstring_view text);
+// File names that the system's "A" functions take and give are in the code page
+// the system itself uses for them (CP_ACP), which may differ from the byte
+// convention above: they are converted as the system would.
+std::string SystemAnsiToText(std::string_view bytes);
+std::string TextToSystemAnsi(std::string_view text);
+#endif
+
 // ANSI code page: byte b is character U+00bb, exact in both directions.
 std::string AnsiToText(std::string_view bytes);
 // Text to ANSI bytes: a character above U+00FF, or an invalid UTF-8 byte, becomes "?".
