@@ -313,6 +313,32 @@ TEST_F(UnZipperOpen, BaseDirectoryRules) {
               ThrowsMessage<EAbNoArchive>(StrEq("Archive does not exist - Filename is blank")));
 }
 
+#if defined(_WIN32)
+// A trailing "\" or "/" goes unless it ends a drive's root; extraction joins
+// with "\".
+TEST_F(UnZipperOpen, WindowsBaseDirectoryRules) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"C:\\", "C:\\"}, {"C:/", "C:/"}, {"C:\\x\\", "C:\\x"}, {"C:\\x/", "C:\\x"},
+      {"\\", "\\"},     {"D:", "D:"},   {"x\\\\", "x\\"},     {"C:\\x", "C:\\x"}};
+  TAbUnZipper u;
+  for (const auto& [given, stored] : cases) {
+    u.SetBaseDirectory(given);
+    EXPECT_EQ(u.BaseDirectory(), stored) << given;
+  }
+  std::string back = base_;
+  std::replace(back.begin(), back.end(), '/', '\\');
+  WriteFile(root_ + "/a.tmp", BuildArchive({RawEntry::Stored("d/a.txt", "x")}));
+  EXPECT_EQ(ExtractAll(root_ + "/a.tmp", back + "\\"), std::vector<std::string>{});
+  EXPECT_EQ(ExtractAll(root_ + "/a.tmp", back, {eoCreateDirs, eoRestorePath}),
+            std::vector<std::string>{});
+  EXPECT_EQ(Listing(),
+            (std::vector<std::string>{"a.tmp", "base", "base/a.txt", "base/d", "base/d/a.txt"}));
+  TAbUnZipper v;
+  v.SetFileName(root_ + "/a.tmp");
+  EXPECT_EQ(v.Items(0).DiskFileName(), "d\\a.txt");
+}
+#endif
+
 // ---- the peer archives ----
 
 class UnZipperPeers : public ScratchTest {
