@@ -424,6 +424,15 @@ TEST(FileStreams, OpenErrors) {
   ASSERT_NE(server, INVALID_HANDLE_VALUE);
   EXPECT_THROW(TFileStream("\\\\.\\pipe\\vto-streams-test", fmOpenRead), EFOpenError);
   CloseHandle(server);
+  // Writing to a pipe is allowed, but it has no position to go to.
+  server = CreateNamedPipeW(kPipe, PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  {
+    TFileStream pipe("\\\\.\\pipe\\vto-streams-test", fmOpenWrite);
+    EXPECT_THROW(pipe.Seek(0, soBeginning), EStreamError);
+    EXPECT_THROW(pipe.Size(), EStreamError);
+  }
+  CloseHandle(server);
   EXPECT_THROW(s.LoadFromFile("NUL"), EFOpenError);
   EXPECT_THROW(s.LoadFromFile("CON"), EFOpenError);
   // A name that is no valid UTF-8 or holds a NUL never reaches the system.
