@@ -14,6 +14,7 @@
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "desktop/DateTime.h"
 #include "desktop/Desktop.h"
@@ -67,8 +68,50 @@ void RemoveTree(const std::wstring& folder) {
   (void)RemoveDirectoryW(folder.c_str());
 }
 
-// A folder made fresh under the temporary folder (under the user's profile,
-// where nobody else may look), and removed with everything in it when this goes.
+// Security for a folder only its owner may enter: a protected access list of
+// one entry, full access for the user this process runs as, inherited by all
+// that is made inside. The temporary folder may be shared (a service's).
+class OwnerOnlySecurity {
+ public:
+  // False when the process's user or the list cannot be had.
+  bool Init() {
+    HANDLE token = nullptr;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) == 0) return false;
+    DWORD size = 0;
+    (void)GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    FUser.assign(size, 0);
+    const bool got = size >= sizeof(TOKEN_USER) &&
+                     GetTokenInformation(token, TokenUser, FUser.data(), size, &size) != 0;
+    CloseHandle(token);
+    if (!got) return false;
+    const PSID sid = reinterpret_cast<const TOKEN_USER*>(FUser.data())->User.Sid;
+    if (IsValidSid(sid) == 0) return false;
+    const DWORD acl_size =
+        static_cast<DWORD>(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE)) + GetLengthSid(sid);
+    FAcl.assign(acl_size, 0);
+    auto* acl = reinterpret_cast<ACL*>(FAcl.data());
+    if (InitializeAcl(acl, acl_size, ACL_REVISION) == 0 ||
+        AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                              FILE_ALL_ACCESS, sid) == 0 ||
+        InitializeSecurityDescriptor(&FDescriptor, SECURITY_DESCRIPTOR_REVISION) == 0 ||
+        SetSecurityDescriptorDacl(&FDescriptor, TRUE, acl, FALSE) == 0 ||
+        SetSecurityDescriptorControl(&FDescriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED) == 0)
+      return false;
+    FAttributes.nLength = sizeof FAttributes;
+    FAttributes.lpSecurityDescriptor = &FDescriptor;
+    FAttributes.bInheritHandle = FALSE;
+    return true;
+  }
+  SECURITY_ATTRIBUTES* Attributes() { return &FAttributes; }
+
+ private:
+  std::vector<unsigned char> FUser, FAcl;
+  SECURITY_DESCRIPTOR FDescriptor{};
+  SECURITY_ATTRIBUTES FAttributes{};
+};
+
+// A folder made fresh under the temporary folder, open to its owner only, and
+// removed with everything in it when this goes.
 class PrivateFolder {
  public:
   PrivateFolder() = default;
@@ -86,6 +129,10 @@ class PrivateFolder {
     QueryPerformanceCounter(&counter);
     std::uint64_t seed = static_cast<std::uint64_t>(counter.QuadPart) ^
                          (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32);
+    OwnerOnlySecurity security;
+    if (!security.Init())
+      throw EFCreateError("Cannot create folder under \"" + Parent +
+                          "\": " + WinErrorText(GetLastError()));
     DWORD error = ERROR_ALREADY_EXISTS;
     std::string path;
     for (int attempt = 0; attempt < 100 && error == ERROR_ALREADY_EXISTS; ++attempt) {
@@ -99,7 +146,7 @@ class PrivateFolder {
         error = ERROR_INVALID_NAME;
         break;
       }
-      if (CreateDirectoryW(wide.c_str(), nullptr) != 0) {
+      if (CreateDirectoryW(wide.c_str(), security.Attributes()) != 0) {
         FPath = path;
         FWide = wide;
         return;
