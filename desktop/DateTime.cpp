@@ -144,17 +144,33 @@ bool ToFileTicks(const SYSTEMTIME& st, std::int64_t& ticks) {
                                     ft.dwLowDateTime);
   return true;
 }
+
+// The zone's rules for a given year. GetTimeZoneInformationForYear is looked up
+// when first needed (not every system that runs the program has it); without
+// it the zone's current rules stand for every year.
+bool ZoneRulesForYear(int year, TIME_ZONE_INFORMATION& rules) {
+  using ForYear = BOOL(WINAPI*)(USHORT, PDYNAMIC_TIME_ZONE_INFORMATION, LPTIME_ZONE_INFORMATION);
+  static const ForYear for_year = [] {
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    if (kernel == nullptr) return ForYear{nullptr};
+    return reinterpret_cast<ForYear>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "GetTimeZoneInformationForYear")));
+  }();
+  if (for_year != nullptr && for_year(static_cast<USHORT>(year), nullptr, &rules)) return true;
+  return GetTimeZoneInformation(&rules) != TIME_ZONE_ID_INVALID;
+}
 }  // namespace
 
 int LocalOffsetSecondsAtUtc(TDateTime utc) {
-  // The zone's rules for the year in question, as the system keeps them.
-  DYNAMIC_TIME_ZONE_INFORMATION zone{};
-  const DWORD kind = GetDynamicTimeZoneInformation(&zone);
-  if (kind == TIME_ZONE_ID_INVALID) return 0;
   int year, month, day, hour, minute, second, msec;
   DecodeDateTime(utc, year, month, day, hour, minute, second, msec);
+  TIME_ZONE_INFORMATION rules{};
   // Before 1601 (or past what SYSTEMTIME holds) there are no rules: the standard bias.
-  if (year < 1601 || year > 30827) return -static_cast<int>(zone.Bias + zone.StandardBias) * 60;
+  if (year < 1601 || year > 30827) {
+    if (GetTimeZoneInformation(&rules) == TIME_ZONE_ID_INVALID) return 0;
+    return -static_cast<int>(rules.Bias + rules.StandardBias) * 60;
+  }
+  if (!ZoneRulesForYear(year, rules)) return 0;
   SYSTEMTIME at{};
   at.wYear = static_cast<WORD>(year);
   at.wMonth = static_cast<WORD>(month);
@@ -164,9 +180,7 @@ int LocalOffsetSecondsAtUtc(TDateTime utc) {
   at.wSecond = static_cast<WORD>(second);
   at.wMilliseconds = static_cast<WORD>(msec);
   SYSTEMTIME local{};
-  if (!SystemTimeToTzSpecificLocalTimeEx(&zone, &at, &local) &&
-      !SystemTimeToTzSpecificLocalTime(nullptr, &at, &local))
-    return 0;
+  if (!SystemTimeToTzSpecificLocalTime(&rules, &at, &local)) return 0;
   std::int64_t utc_ticks = 0, local_ticks = 0;
   if (!ToFileTicks(at, utc_ticks) || !ToFileTicks(local, local_ticks)) return 0;
   return static_cast<int>((local_ticks - utc_ticks) / 10000000);

@@ -1,6 +1,7 @@
 // The operations the launcher and the memory stream need from the desktop.
-// One interface, two implementations: the real Linux desktop (LinuxDesktop.h)
-// and a recording one for tests (RecordingDesktop.h). None of them raises:
+// One interface; the real desktop of the platform (LinuxDesktop.h or
+// WindowsDesktop.h, whichever the build takes) and a recording one for tests
+// (RecordingDesktop.h). None of them raises:
 // failures come back as results.
 #pragma once
 
@@ -43,7 +44,7 @@ class Desktop {
   }
 };
 
-// The desktop in use; the real Linux desktop until a test installs another.
+// The desktop in use; the platform's real desktop until a test installs another.
 Desktop& CurrentDesktop();
 // Installs a desktop and returns the one it replaces (null for the built-in one).
 std::unique_ptr<Desktop> SetDesktop(std::unique_ptr<Desktop> desktop);
@@ -58,22 +59,27 @@ std::string GetEnvironmentVariable(const std::string& name);
 int ShellExecute(const std::string& file, const std::string& parameters);
 int StartProgram(const std::string& path, const std::string& parameters);
 
-// Looks in each folder of a ":"-separated list in turn for an entry called name
-// (empty entries are skipped) and stores the full path of the first that
-// exists. Returns the path's length, or 0 when nothing was found.
+// Looks in each folder of a ":"-separated list (";" on Windows, each folder
+// through SearchPathW) in turn for an entry called name (empty entries are
+// skipped) and stores the full path of the first that exists, a folder
+// included. Returns the path's length, or 0 when nothing was found.
 std::size_t SearchPath(std::string_view list, std::string_view name, std::string& found);
 // True when the path names an existing file that is not a folder; a symbolic link
-// counts only when its target can be opened for reading.
+// (on Windows any reparse point) counts only when its target can be opened for
+// reading (on Windows also when another process holds it open).
 bool IsExistingFile(const std::string& path);
 
 // TMPDIR (from the desktop's environment), else /tmp; always ends in "/".
+// On Windows: GetTempPathA, "\" appended when missing.
 std::string GetTempFolder();
 // Creates an empty file named by the temporary folder, the first three characters
 // of the prefix, one to four upper-case hexadecimal digits and ".tmp", exclusively,
-// and returns its full name (the empty text if no name could be had).
+// and returns its full name (the empty text if no name could be had). On Windows
+// GetTempFileNameA makes the name (Wine writes its digits in lower case).
 std::string MakeTempFileName(std::string_view prefix);
 // Creates the file, which must not exist yet (a link of that name is not
-// followed), readable and writable by its owner only, writes the bytes and
+// followed), readable and writable by its owner only (on Windows: the folder's
+// inherited access), writes the bytes and
 // closes it. False when any of it fails; a file it made but could not fill
 // is removed again.
 bool WriteNewFile(const std::string& path, std::string_view bytes);

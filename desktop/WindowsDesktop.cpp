@@ -126,8 +126,11 @@ int WindowsDesktop::ShellExecute(const std::string& file, const std::string& par
 }
 
 int WindowsDesktop::StartProgram(const std::string& path, const std::string& parameters) {
-  if (!IsExistingFile(path)) return kSeErrFileNotFound;
   const std::wstring wide_path = Utf8ToWide(path);
+  const DWORD attributes =
+      path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide_path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return kSeErrFileNotFound;
+  if (!IsExistingFile(path)) return kSeErrAccessDenied;  // a folder, a dead link
   // Only a program is started: a document of that name is never opened.
   DWORD binary_type = 0;
   if (!GetBinaryTypeW(wide_path.c_str(), &binary_type)) return kSeErrAccessDenied;

@@ -70,6 +70,12 @@ void SetCommandLineArguments(int argc, const char* const* argv) {
   SetCommandLineArguments(std::move(arguments));
 }
 
+void SetCommandLineFromString(std::string_view line) {
+  std::vector<std::string> arguments = SplitCommandLine(line);
+  if (!arguments.empty()) arguments.erase(arguments.begin());
+  SetCommandLineArguments(std::move(arguments));
+}
+
 const std::vector<std::string>& CommandLineArguments() {
   return Arguments();
 }

@@ -18,6 +18,9 @@ std::vector<std::string> SplitCommandLine(std::string_view line);
 // argument list handed over by the platform ends before its first empty argument.
 void SetCommandLineArguments(std::vector<std::string> arguments);
 void SetCommandLineArguments(int argc, const char* const* argv);
+// The arguments from the whole command line as one string (the program's own
+// name first, which is dropped), split as SplitCommandLine does.
+void SetCommandLineFromString(std::string_view line);
 const std::vector<std::string>& CommandLineArguments();
 
 // True when an argument is the switch character followed by the name, the whole

@@ -13,14 +13,29 @@ namespace vto {
 
 const char* const kBuiltInJNLPUrl = "https://" VTO_JNLP_HOST "/webservices/vtqz/webstart/vto.jnlp";
 
+namespace {
+// The launcher programs and how the search list is put together on this platform.
+#if defined(_WIN32)
+constexpr const char* kOpenWs = "openws.exe";
+constexpr const char* kJavaWs = "javaws.exe";
+constexpr const char* kListSeparator = ";";
+constexpr const char* kJavaBin = "\\bin;";
+#else
+constexpr const char* kOpenWs = "openws";
+constexpr const char* kJavaWs = "javaws";
+constexpr const char* kListSeparator = ":";
+constexpr const char* kJavaBin = "/bin";
+#endif
+}  // namespace
+
 TLaunchVTO::TLaunchVTO() : fJNPUrl(kBuiltInJNLPUrl) {}
 
 TLaunchVTO::~TLaunchVTO() = default;
 
 void TLaunchVTO::findExecutable(const std::string& name, std::string& path) {
   fExeFoundOnPath = false;
-  const std::string list =
-      GetEnvironmentVariable("PATH") + ":" + GetEnvironmentVariable("JAVA_HOME") + "/bin";
+  const std::string list = GetEnvironmentVariable("PATH") + kListSeparator +
+                           GetEnvironmentVariable("JAVA_HOME") + kJavaBin;
   if (fdebug) ShowMessageAt("Searching in: " + list, -1, -1);
   std::string found;
   if (SearchPath(list, name, found) != 0) {
@@ -42,9 +57,9 @@ bool TLaunchVTO::startFound(const std::string& path, const char* label) {
 
 bool TLaunchVTO::execute() {
   std::string path;
-  findExecutable("openws", path);
+  findExecutable(kOpenWs, path);
   if (startFound(path, "openws")) return true;
-  findExecutable("javaws", path);
+  findExecutable(kJavaWs, path);
   if (startFound(path, "javaws")) return true;
 
   // The message names the built-in URL even when another one is in use.

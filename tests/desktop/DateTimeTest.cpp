@@ -3,13 +3,14 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <string_view>
 
 #include "desktop/DateTime.h"
+#if !defined(_WIN32)
 #include "tests/support/ZoneGuard.h"
+#endif
 
 using namespace vto;
-
-using PinnedZone = vto::testing::ZoneGuard;
 
 TEST(DateTimeCalendar, KnownDaysAndRoundTrips) {
   EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
@@ -40,6 +41,45 @@ TEST(DateTimeCalendar, UnixSecondsBothWays) {
   EXPECT_EQ(DateTimeToUnix(EncodeDate(1994, 11, 6) + EncodeTime(8, 49, 37, 0)), 784111777);
 }
 
+TEST(DateTimeClock, NowUtcIsTheSystemClock) {
+  const std::int64_t before = static_cast<std::int64_t>(std::time(nullptr));
+  const std::int64_t now = DateTimeToUnix(NowUtc());
+  const std::int64_t after = static_cast<std::int64_t>(std::time(nullptr));
+  EXPECT_GE(now, before - 1);
+  EXPECT_LE(now, after + 1);
+}
+
+#if defined(_WIN32)
+// Run once per zone by CTest, with TZ set when the process starts: a Windows
+// process takes its zone from the system and cannot change it for itself.
+TEST(DateTimeZones, DISABLED_OffsetsOfTheZoneTheProcessStartedIn) {
+  struct Row {
+    const char* zone;
+    int january;  // offset in seconds on 2024-01-15, 00:00 UTC
+    int july;     // ... and on 2024-07-15
+  };
+  static constexpr Row kRows[] = {
+      {"UTC", 0, 0},
+      {"Europe/Berlin", 3600, 7200},
+      {"America/St_Johns", -210 * 60, -150 * 60},
+  };
+  const char* zone = std::getenv("TZ");
+  ASSERT_NE(zone, nullptr) << "run with TZ set";
+  const Row* row = nullptr;
+  for (const Row& r : kRows)
+    if (std::string_view(r.zone) == zone) row = &r;
+  ASSERT_NE(row, nullptr) << zone;
+  EXPECT_EQ(LocalOffsetSecondsAtUtc(EncodeDate(2024, 1, 15)), row->january);
+  EXPECT_EQ(LocalOffsetSecondsAtUtc(EncodeDate(2024, 7, 15)), row->july);
+  const TDateTime local = EncodeDate(2024, 7, 15) + EncodeTime(14, 0, 0, 0);
+  EXPECT_NEAR(LocalToUtc(local), local - row->july / kSecsPerDay, 1e-9);
+  EXPECT_NEAR(UtcToLocal(LocalToUtc(local)), local, 1e-9);
+  // The clock reads the same instant both ways.
+  EXPECT_NEAR(Now() - NowUtc(), LocalOffsetSecondsAtUtc(NowUtc()) / kSecsPerDay, 2.0 / kSecsPerDay);
+}
+#else
+using PinnedZone = vto::testing::ZoneGuard;
+
 TEST(DateTimeZones, OffsetsFollowTheCLibrary) {
   {
     PinnedZone z("UTC");
@@ -65,3 +105,4 @@ TEST(DateTimeZones, OffsetsFollowTheCLibrary) {
     EXPECT_NEAR(LocalToUtc(UtcToLocal(utc)), utc, 1e-9);
   }
 }
+#endif

@@ -87,3 +87,24 @@ TEST(SplitCommandLineTest, AnEmptyQuotedArgumentEndsTheList) {
   EXPECT_EQ(SplitCommandLine("a \""), (Args{"a"}));
   EXPECT_EQ(SplitCommandLine("a \"\" b"), (Args{"a", "b"}));
 }
+
+TEST(CommandLineString, TheProgramsOwnNameGoesAndTheRestAreTheArguments) {
+  struct Row {
+    const char* line;  // as GetCommandLineW gives it
+    Args arguments;
+  };
+  const Row rows[] = {
+      {"\"C:\\Program Files\\Veltra\\LaunchVeltraOnline.exe\" -u \"https://x/a b.jnlp\"",
+       {"-u", "https://x/a b.jnlp"}},
+      {"LaunchVeltraOnline.exe /D  -h", {"/D", "-h"}},
+      {"LaunchVeltraOnline.exe", {}},
+      {"\"C:\\Veltra\\LaunchVeltraOnline.exe\"", {}},
+      {"\"C:\\Veltra\\LaunchVeltraOnline.exe\"-h -d", {"-d"}},  // the quote ends no argument
+      {"x.exe -u:\"a\"\"b\" \"\" -h", {"-u:ab", "-h"}},
+      {"", {}},
+  };
+  for (const Row& row : rows) {
+    SetCommandLineFromString(row.line);
+    EXPECT_EQ(CommandLineArguments(), row.arguments) << row.line;
+  }
+}

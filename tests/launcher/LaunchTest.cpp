@@ -1,9 +1,9 @@
 // Tests of launcher/launchvto.cpp and launcher/Entry.cpp: finding and starting Java, the dialogs.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "desktop/RecordingDesktop.h"
 #include "launcher/CommandLine.h"
@@ -17,11 +17,35 @@ using Args = std::vector<std::string>;
 
 namespace {
 
+// How the search list and the found paths are written on this platform.
+#if defined(_WIN32)
+const std::string kSep = ";";
+const std::string kBin = "\\bin;";  // what follows JAVA_HOME
+std::string Program(const std::string& name) {
+  return name + ".exe";
+}
+std::string Join(const std::string& folder, const std::string& name) {
+  return folder + "\\" + name;
+}
+const std::string kJavaHome = "C:\\opt\\java";
+#else
+const std::string kSep = ":";
+const std::string kBin = "/bin";
+std::string Program(const std::string& name) {
+  return name;
+}
+std::string Join(const std::string& folder, const std::string& name) {
+  return folder + "/" + name;
+}
+const std::string kJavaHome = "/opt/java";
+#endif
+
 class LaunchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string templ = (fs::temp_directory_path() / "vto-launch-XXXXXX").string();
-    root_ = mkdtemp(templ.data());
+    std::random_device random;
+    root_ = fs::temp_directory_path() / ("vto-launch-" + std::to_string(random()));
+    fs::create_directories(root_);
     desktop_.SetTmpDir(root_.string());
   }
   void TearDown() override { fs::remove_all(root_); }
@@ -29,8 +53,8 @@ class LaunchTest : public ::testing::Test {
   // Makes folder root/dir and, when given, a program file in it.
   std::string Folder(const std::string& dir, const char* program = nullptr) {
     fs::create_directories(root_ / dir);
-    if (program) std::ofstream(root_ / dir / program) << "#!/bin/sh\n";
-    return (root_ / dir).string();
+    if (program) std::ofstream(root_ / dir / Program(program)) << "#!/bin/sh\n";
+    return (root_ / dir).make_preferred().string();
   }
   void SetPath(const std::string& path) { desktop_->environment["PATH"] = path; }
   void SetJavaHome(const std::string& home) { desktop_->environment["JAVA_HOME"] = home; }
@@ -50,11 +74,11 @@ class LaunchTest : public ::testing::Test {
 TEST_F(LaunchTest, OpenwsWinsOverJavawsWhereverEachLies) {
   const std::string early = Folder("early", "javaws");
   const std::string late = Folder("late", "openws");
-  SetPath(early + ":" + late);
+  SetPath(early + kSep + late);
   TLaunchVTO launcher;
   EXPECT_TRUE(launcher.execute());
   ASSERT_EQ(desktop_->shell_calls.size(), 1u);
-  EXPECT_EQ(desktop_->shell_calls[0].file, late + "/openws");
+  EXPECT_EQ(desktop_->shell_calls[0].file, Join(late, Program("openws")));
   EXPECT_EQ(desktop_->shell_calls[0].parameters, kBuiltInJNLPUrl);
   EXPECT_TRUE(desktop_->shell_calls[0].program);  // started as a program or not at all
   EXPECT_TRUE(desktop_->dialogs.empty());
@@ -66,45 +90,45 @@ TEST_F(LaunchTest, EarlierPathFoldersWinAndPathBeatsJavaHome) {
   const std::string c = Folder("c", "javaws");
   const std::string home = Folder("jdk");
   Folder("jdk/bin", "javaws");
-  SetPath(a + ":" + b + ":" + c);
+  SetPath(a + kSep + b + kSep + c);
   SetJavaHome(home);
   TLaunchVTO launcher;
   launcher.fJNPUrl = "https://other/x.jnlp";
   EXPECT_TRUE(launcher.execute());
   ASSERT_EQ(desktop_->shell_calls.size(), 1u);
-  EXPECT_EQ(desktop_->shell_calls[0].file, b + "/javaws");
+  EXPECT_EQ(desktop_->shell_calls[0].file, Join(b, Program("javaws")));
   EXPECT_EQ(desktop_->shell_calls[0].parameters, "https://other/x.jnlp");
 
   desktop_->shell_calls.clear();
   SetPath(a);
   EXPECT_TRUE(launcher.execute());
   ASSERT_EQ(desktop_->shell_calls.size(), 1u);
-  EXPECT_EQ(desktop_->shell_calls[0].file, home + "/bin/javaws");
+  EXPECT_EQ(desktop_->shell_calls[0].file, Join(Join(home, "bin"), Program("javaws")));
   EXPECT_TRUE(launcher.fExeFoundOnPath);
 }
 
 TEST_F(LaunchTest, AFolderNamedLikeTheProgramIsNoProgram) {
   const std::string a = Folder("a");
-  Folder("a/openws");  // a folder, found first, then rejected
+  fs::create_directories(root_ / "a" / Program("openws"));  // a folder, found, then rejected
   const std::string b = Folder("b", "javaws");
-  SetPath(a + ":" + b);
+  SetPath(a + kSep + b);
   TLaunchVTO launcher;
   EXPECT_TRUE(launcher.execute());
   ASSERT_EQ(desktop_->shell_calls.size(), 1u);
-  EXPECT_EQ(desktop_->shell_calls[0].file, b + "/javaws");
+  EXPECT_EQ(desktop_->shell_calls[0].file, Join(b, Program("javaws")));
 }
 
 TEST_F(LaunchTest, DebugShowsOneSearchAndTheStartWhenOpenwsIsFound) {
   const std::string a = Folder("a", "openws");
   SetPath(a);
-  SetJavaHome("/opt/java");
+  SetJavaHome(kJavaHome);
   TLaunchVTO launcher;
   launcher.fdebug = true;
   launcher.fJNPUrl = "";
   EXPECT_TRUE(launcher.execute());
-  EXPECT_EQ(Texts(),
-            (std::vector<std::string>{"Searching in: " + a + ":/opt/java/bin",
-                                      "Starting Veltra Online (openws)\n" + a + "/openws"}));
+  EXPECT_EQ(Texts(), (std::vector<std::string>{
+                         "Searching in: " + a + kSep + kJavaHome + kBin,
+                         "Starting Veltra Online (openws)\n" + Join(a, Program("openws"))}));
   for (const auto& d : desktop_->dialogs) EXPECT_EQ(d.kind, DialogKind::Message);
   ASSERT_EQ(desktop_->shell_calls.size(), 1u);
   EXPECT_EQ(desktop_->shell_calls[0].parameters, "");  // an empty URL gives empty parameters
@@ -116,10 +140,11 @@ TEST_F(LaunchTest, DebugWithJavawsShowsBothSearchesThenTheStart) {
   TLaunchVTO launcher;
   launcher.fdebug = true;
   EXPECT_TRUE(launcher.execute());
-  // JAVA_HOME unset: the list ends in the entry "/bin".
-  EXPECT_EQ(Texts(), (std::vector<std::string>{
-                         "Searching in: " + a + ":/bin", "Searching in: " + a + ":/bin",
-                         "Starting Veltra Online (javaws)\n" + a + "/javaws"}));
+  // JAVA_HOME unset: the list ends in the entry "/bin" ("\bin" on Windows).
+  const std::string search = "Searching in: " + a + kSep + kBin;
+  EXPECT_EQ(Texts(),
+            (std::vector<std::string>{
+                search, search, "Starting Veltra Online (javaws)\n" + Join(a, Program("javaws"))}));
 }
 
 TEST_F(LaunchTest, NeitherFoundDebugShowsTwoSearchesAndTheAssociationBox) {
