@@ -114,7 +114,7 @@ std::int32_t TQELMemoryStream::SearchFor(std::string_view s, std::int32_t aStart
   if (aCaseInsensitive) {
     at = qel::FoldFind(qel::AsciiUpperFold(), View(), pattern, from);
   } else {
-    const void* p = memmem(FMemory + from, FSize - from, pattern.data(), pattern.size());
+    const void* p = qel::FindBytes(FMemory + from, FSize - from, pattern.data(), pattern.size());
     at = p ? static_cast<std::size_t>(static_cast<const char*>(p) - FMemory) : std::string::npos;
   }
   if (at == std::string::npos) return 0;

@@ -4,11 +4,33 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vto::qel {
+
+// The first occurrence of needle (m bytes, m > 0) in hay (n bytes), or null:
+// the C library's memmem where it has one.
+inline const void* FindBytes(const void* hay, std::size_t n, const void* needle, std::size_t m) {
+#if defined(_WIN32)
+  if (m == 0 || m > n) return m == 0 ? hay : nullptr;
+  const auto* h = static_cast<const unsigned char*>(hay);
+  const auto* p = static_cast<const unsigned char*>(needle);
+  const unsigned char* const last = h + (n - m);
+  for (const unsigned char* at = h; at <= last;) {
+    const void* first = std::memchr(at, p[0], static_cast<std::size_t>(last - at) + 1);
+    if (first == nullptr) return nullptr;
+    at = static_cast<const unsigned char*>(first);
+    if (std::memcmp(at, p, m) == 0) return at;
+    ++at;
+  }
+  return nullptr;
+#else
+  return memmem(hay, n, needle, m);
+#endif
+}
 
 // A byte-to-byte folding: two bytes match when their folded values are equal.
 using FoldTable = std::array<unsigned char, 256>;

@@ -198,7 +198,8 @@ bool IsBadChar(char32_t c) {
 std::size_t FindIn(std::string_view hay, std::string_view needle, bool units) {
   std::size_t from = 0;
   while (from + needle.size() <= hay.size()) {
-    const void* p = memmem(hay.data() + from, hay.size() - from, needle.data(), needle.size());
+    const void* p =
+        qel::FindBytes(hay.data() + from, hay.size() - from, needle.data(), needle.size());
     if (p == nullptr) return std::string_view::npos;
     const auto at = static_cast<std::size_t>(static_cast<const char*>(p) - hay.data());
     if (!units || at % 2 == 0) return at;

@@ -3,13 +3,14 @@
 #include <string>
 
 #include "qelstream/QELStream.h"
+#include "qelstream/QELStreamInternal.h"
 
 namespace vto {
 
 namespace {
 
 bool Contains(std::string_view content, std::string_view pattern) {
-  return memmem(content.data(), content.size(), pattern.data(), pattern.size()) != nullptr;
+  return qel::FindBytes(content.data(), content.size(), pattern.data(), pattern.size()) != nullptr;
 }
 
 }  // namespace

@@ -88,7 +88,7 @@ std::size_t FoldSearcher::Find(std::string_view hay, std::size_t from) const {
   if (m == 0 || from > n || n - from < m) return npos;
   const char* base = hay.data();
   if (exact_) {
-    const void* p = memmem(base + from, n - from, raw_.data(), m);
+    const void* p = qel::FindBytes(base + from, n - from, raw_.data(), m);
     return p ? static_cast<std::size_t>(static_cast<const char*>(p) - base) : npos;
   }
   if (m == 1) {

@@ -1,9 +1,14 @@
 #include "streams/Streams.h"
 
+#if defined(_WIN32)
+#include "desktop/WinApi.h"
+#include "streams/WideNames.h"
+#else
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -27,10 +32,19 @@ constexpr std::int32_t kLargeBlock = 8 << 20;
 constexpr std::uintptr_t kPrepareWindow = 8 << 20;
 
 std::uintptr_t PageSize() {
+#if defined(_WIN32)
+  static const auto size = [] {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return static_cast<std::uintptr_t>(info.dwPageSize);
+  }();
+#else
   static const auto size = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+#endif
   return size;
 }
 
+#if !defined(_WIN32)
 std::string ErrnoText(int err) {
   char buf[256];
   // The GNU form returns the text (maybe not in buf); the XSI form fills buf.
@@ -41,6 +55,7 @@ std::string ErrnoText(int err) {
     return r == 0 ? std::string(buf) : "error " + std::to_string(err);
   }
 }
+#endif
 
 }  // namespace
 
@@ -247,7 +262,7 @@ void TMemoryStream::PrepareAhead(std::int64_t End) {
   // One call makes the pages of the next window present, where a fault per
   // page costs far more (a 256 MiB body: 65,536 faults). Never more than a
   // window beyond what is written, so a length announced but never sent costs
-  // no memory. Without the call (older systems) the pages come by fault.
+  // no memory. Without the call (older systems, Windows) the pages come by fault.
   const std::uintptr_t page = PageSize();
   const auto base = reinterpret_cast<std::uintptr_t>(FMemory);
   const std::int64_t start = std::max<std::int64_t>(FPrepared, FPosition);
@@ -257,6 +272,8 @@ void TMemoryStream::PrepareAhead(std::int64_t End) {
   if (to > limit) to = limit;
 #ifdef MADV_POPULATE_WRITE
   if (to > from) (void)::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+#else
+  (void)from;
 #endif
   FPrepared = static_cast<std::int32_t>(std::max<std::int64_t>(
       End, std::min<std::int64_t>(static_cast<std::int64_t>(to - base), FCapacity)));
@@ -333,6 +350,142 @@ char* TMemoryStream::ReleaseBlock(std::int32_t& Size, std::int32_t& Capacity) {
 }
 
 // ---------------------------------------------------------------- TFileStream
+
+#if defined(_WIN32)
+
+namespace {
+
+// What others may do with the file while this handle is open.
+DWORD ShareMode(std::uint16_t Mode) {
+  switch (Mode & 0xF0) {
+    case fmShareExclusive:
+      return 0;
+    case fmShareDenyWrite:
+      return FILE_SHARE_READ;
+    case fmShareDenyRead:
+      return FILE_SHARE_WRITE;
+    default:  // fmShareDenyNone and fmShareCompat
+      return FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  }
+}
+
+}  // namespace
+
+TFileStream::TFileStream(const std::string& FileName, std::uint16_t Mode) : FFileName(FileName) {
+  const bool create = (Mode & fmCreate) == fmCreate;
+  auto fail = [&](DWORD err) {
+    const std::string text = WinErrorText(err);
+    if (create) throw EFCreateError("Cannot create file \"" + FileName + "\": " + text);
+    throw EFOpenError("Cannot open file \"" + FileName + "\": " + text);
+  };
+  std::wstring wide;
+  if (!WideName(FileName, wide) || wide.empty()) fail(ERROR_INVALID_NAME);
+  DWORD access = GENERIC_READ;
+  if (create || (Mode & 3) == fmOpenReadWrite)
+    access = GENERIC_READ | GENERIC_WRITE;
+  else if ((Mode & 3) == fmOpenWrite)
+    access = GENERIC_WRITE;
+  // Emptied below only when it holds something, as on the other systems.
+  HANDLE h = CreateFileW(wide.c_str(), access, ShareMode(Mode), nullptr,
+                         create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) fail(GetLastError());
+  const DWORD type = GetFileType(h);
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool disk = type == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) != 0;
+  if (disk && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    CloseHandle(h);
+    fail(ERROR_DIRECTORY);
+  }
+  if (create && disk && (info.nFileSizeHigh != 0 || info.nFileSizeLow != 0) &&
+      SetEndOfFile(h) == 0) {
+    const DWORD err = GetLastError();
+    CloseHandle(h);
+    fail(err);
+  }
+  // A pipe, a console or a device has no size to read up to: only disk files
+  // are read.
+  if (!create && (Mode & 3) == fmOpenRead && !disk) {
+    CloseHandle(h);
+    throw EFOpenError("Cannot open file \"" + FileName + "\": not a regular file");
+  }
+  FHandle = h;
+}
+
+TFileStream::~TFileStream() {
+  if (FHandle != nullptr) CloseHandle(FHandle);
+}
+
+std::int64_t TFileStream::GetSize() {
+  LARGE_INTEGER size;
+  if (GetFileSizeEx(FHandle, &size) == 0) return TStream::GetSize();
+  return size.QuadPart;
+}
+
+void TFileStream::SetSize(std::int64_t NewSize) {
+  const std::int64_t position = Position();
+  LARGE_INTEGER to;
+  to.QuadPart = NewSize;
+  if (NewSize < 0 || SetFilePointerEx(FHandle, to, nullptr, FILE_BEGIN) == 0 ||
+      SetEndOfFile(FHandle) == 0) {
+    SetPosition(position);
+    throw EStreamError("Cannot set the size of file \"" + FFileName + "\"");
+  }
+  SetPosition(position > NewSize ? NewSize : position);
+}
+
+std::int32_t TFileStream::Read(void* Buffer, std::int32_t Count) {
+  if (Count <= 0) return 0;
+  DWORD n = 0;
+  if (ReadFile(FHandle, Buffer, static_cast<DWORD>(Count), &n, nullptr) == 0) {
+    // The writing end of a pipe has closed: its end, not an error.
+    return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+  }
+  return static_cast<std::int32_t>(n);
+}
+
+std::int32_t TFileStream::Write(const void* Buffer, std::int32_t Count) {
+  if (Count <= 0) return 0;
+  const auto* p = static_cast<const char*>(Buffer);
+  std::int32_t done = 0;
+  while (done < Count) {
+    DWORD n = 0;
+    if (WriteFile(FHandle, p + done, static_cast<DWORD>(Count - done), &n, nullptr) == 0)
+      return done > 0 ? done : -1;
+    if (n == 0) break;
+    done += static_cast<std::int32_t>(n);
+  }
+  return done;
+}
+
+std::int64_t TFileStream::Seek(std::int64_t Offset, TSeekOrigin Origin) {
+  DWORD method;
+  switch (Origin) {
+    case soBeginning:
+      method = FILE_BEGIN;
+      break;
+    case soCurrent:
+      method = FILE_CURRENT;
+      break;
+    case soEnd:
+      method = FILE_END;
+      break;
+    default:
+      throw EStreamError("Invalid stream seek origin");
+  }
+  // A pipe or a console has no position: the system's answer there means nothing.
+  if (GetFileType(FHandle) != FILE_TYPE_DISK)
+    throw EStreamError("Cannot seek in file \"" + FFileName +
+                       "\": " + WinErrorText(ERROR_SEEK_ON_DEVICE));
+  LARGE_INTEGER distance, position;
+  distance.QuadPart = Offset;
+  if (SetFilePointerEx(FHandle, distance, &position, method) == 0) {
+    const DWORD err = GetLastError();
+    throw EStreamError("Cannot seek in file \"" + FFileName + "\": " + WinErrorText(err));
+  }
+  return position.QuadPart;
+}
+
+#else
 
 TFileStream::TFileStream(const std::string& FileName, std::uint16_t Mode) : FFileName(FileName) {
   int flags = O_CLOEXEC;
@@ -452,5 +605,7 @@ std::int64_t TFileStream::Seek(std::int64_t Offset, TSeekOrigin Origin) {
   }
   return position;
 }
+
+#endif
 
 }  // namespace vto

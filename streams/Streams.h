@@ -156,7 +156,8 @@ class TMemoryStream : public TCustomMemoryStream {
 };
 
 // fmCreate makes the file or empties it; the others open an existing file. The
-// share flags are accepted and have no effect.
+// share flags are accepted and have no effect on Linux; on Windows they say
+// what others may do with the file while it is open.
 enum : std::uint16_t {
   fmOpenRead = 0x0000,
   fmOpenWrite = 0x0001,
@@ -174,7 +175,8 @@ class TFileStream : public TStream {
   // Raises EFCreateError when fmCreate fails, EFOpenError when opening fails
   // (a folder cannot be opened as a file; reading wants a regular file, not a
   // FIFO or a device, and no open waits for the other side of a FIFO).
-  // Seek raises EStreamError when the system refuses the position.
+  // Seek raises EStreamError when the system refuses the position. On Windows
+  // reading wants a disk file (GetFileType), and the name is UTF-8 as everywhere.
   TFileStream(const std::string& FileName, std::uint16_t Mode);
   ~TFileStream() override;
 
@@ -188,7 +190,11 @@ class TFileStream : public TStream {
 
  private:
   std::string FFileName;
+#if defined(_WIN32)
+  void* FHandle = nullptr;  // the system's handle; null when none is open
+#else
   int FHandle = -1;
+#endif
 };
 
 }  // namespace vto

@@ -1,9 +1,15 @@
 #include "zip/AbUnZipper.h"
 
+#include <zlib.h>
+
+#if defined(_WIN32)
+#include "desktop/WinApi.h"
+#include "streams/WideNames.h"
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -25,6 +31,96 @@ constexpr std::size_t kIoChunk = 256 * 1024;
 constexpr std::uint32_t kAttrReadOnly = 0x01;
 constexpr std::uint32_t kAttrDirectory = 0x10;
 constexpr int kHostUnix = 3;
+
+#if defined(_WIN32)
+
+constexpr std::uint32_t kUnixTypeMask = 0170000;
+constexpr std::uint32_t kUnixLink = 0120000;
+constexpr std::uint32_t kUnixOwnerWrite = 0200;
+
+constexpr char kDelimiter = '\\';
+constexpr std::string_view kDelimiters = "/\\";
+
+bool IsFolder(const std::string& path) {
+  std::wstring wide;
+  if (!WideName(path, wide)) return false;
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Creates one folder; false (with the system's error number) when it cannot.
+bool MakeFolder(const std::string& path, DWORD& error) {
+  std::wstring wide;
+  if (!WideName(path, wide)) {
+    error = ERROR_INVALID_NAME;
+    return false;
+  }
+  if (CreateDirectoryW(wide.c_str(), nullptr) != 0) return true;
+  error = GetLastError();
+  return false;
+}
+
+// Creates every missing level of a folder; false when one cannot be made.
+bool ForceFolders(const std::string& path) {
+  if (path.empty() || IsFolder(path)) return true;
+  const auto slash = path.find_last_of(kDelimiters);
+  if (slash != std::string::npos && slash > 0 && !ForceFolders(path.substr(0, slash))) return false;
+  DWORD error = 0;
+  return MakeFolder(path, error) || (error == ERROR_ALREADY_EXISTS && IsFolder(path));
+}
+
+// Whether a file extracted for an item gets the read-only attribute: a Unix
+// mode without write for the owner (a link entry, written as a plain file, is
+// writable), else the archive's own read-only attribute. Nothing else is taken
+// over: an extracted file is always readable.
+bool ExtractedReadOnly(const TAbZipItem& item) {
+  const std::uint32_t ea = item.ExternalFileAttributes();
+  if ((item.HostOS() == kHostUnix || ea > 0x1FFFF) && (ea >> 16) != 0) {
+    const std::uint32_t stored = ea >> 16;
+    if ((stored & kUnixTypeMask) == kUnixLink) return false;
+    return (stored & kUnixOwnerWrite) == 0;
+  }
+  return (ea & kAttrReadOnly) != 0;
+}
+
+// A part of a stored name that Windows would not write as that name: a drive
+// or stream (":"), characters no file name may hold, a trailing dot or blank
+// (dropped by the system, so "a." would become "a"), and the device names
+// (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, also with an extension, any case).
+bool IsForbiddenWindowsPart(std::string_view part) {
+  for (const char c : part) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || std::string_view("<>:\"|?*").find(c) != std::string_view::npos) return true;
+  }
+  if (part.back() == '.' || part.back() == ' ') return true;
+  std::string_view stem = part.substr(0, part.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+  const std::string upper = AsciiUpperCase(stem);
+  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" ||
+      upper == "CONOUT$")
+    return true;
+  return upper.size() == 4 && (upper.rfind("COM", 0) == 0 || upper.rfind("LPT", 0) == 0) &&
+         upper[3] >= '1' && upper[3] <= '9';
+}
+
+// Every part of the stored name is checked, the folder parts too, whether or
+// not they become folders: such an entry fails as a whole.
+void CheckWindowsName(const std::string& name) {
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    auto end = name.find_first_of(kDelimiters, start);
+    if (end == std::string::npos) end = name.size();
+    const std::string_view part = std::string_view(name).substr(start, end - start);
+    if (!part.empty() && part != "." && part != ".." && IsForbiddenWindowsPart(part))
+      throw EAbBadFileName(name);
+    start = end + 1;
+  }
+}
+
+#else
+
+constexpr char kDelimiter = '/';
+constexpr std::string_view kDelimiters = "/";
 
 std::string ErrnoText(int err) {
   return std::strerror(err);
@@ -79,8 +175,10 @@ mode_t ExtractedMode(const TAbZipItem& item, mode_t mask) {
   return (mode & ~mask) | S_IRUSR;
 }
 
+#endif
+
 std::string UpperExtension(const std::string& path) {
-  const auto slash = path.find_last_of('/');
+  const auto slash = path.find_last_of(kDelimiters);
   const auto dot = path.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
   return AsciiUpperCase(path.substr(dot));
@@ -89,6 +187,60 @@ std::string UpperExtension(const std::string& path) {
 }  // namespace
 
 // The archive file, read at explicit offsets.
+#if defined(_WIN32)
+class ZipInputFile {
+ public:
+  // Shared with every other reader and writer; anything but a disk file is refused.
+  explicit ZipInputFile(const std::string& path) {
+    std::wstring wide;
+    if (!WideName(path, wide))
+      throw EFOpenError("Cannot open file \"" + path + "\": " + WinErrorText(ERROR_INVALID_NAME));
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+      throw EFOpenError("Cannot open file \"" + path + "\": " + WinErrorText(GetLastError()));
+    LARGE_INTEGER size;
+    if (GetFileType(h) != FILE_TYPE_DISK || GetFileSizeEx(h, &size) == 0 || size.QuadPart < 0) {
+      CloseHandle(h);
+      throw EFOpenError("Cannot open file \"" + path + "\": not a regular file");
+    }
+    FHandle = h;
+    FSize = static_cast<std::uint64_t>(size.QuadPart);
+  }
+  ~ZipInputFile() { CloseHandle(FHandle); }
+  ZipInputFile(const ZipInputFile&) = delete;
+  ZipInputFile& operator=(const ZipInputFile&) = delete;
+
+  std::uint64_t Size() const { return FSize; }
+
+  // Reads up to size bytes at offset; returns how many arrived (fewer at the end).
+  std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {
+    std::size_t done = 0;
+    auto* out = static_cast<char*>(buffer);
+    constexpr auto kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max());
+    while (done < size && offset <= kMaxOffset - done) {
+      const std::uint64_t at = offset + done;
+      OVERLAPPED where{};
+      where.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+      where.OffsetHigh = static_cast<DWORD>(at >> 32);
+      const auto want = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
+      DWORD n = 0;
+      if (ReadFile(FHandle, out + done, want, &n, &where) == 0 || n == 0) break;
+      done += n;
+    }
+    return done;
+  }
+  // All size bytes at offset, or EReadError.
+  void ReadExactAt(std::uint64_t offset, void* buffer, std::size_t size) const {
+    if (ReadAt(offset, buffer, size) != size) throw EReadError();
+  }
+
+ private:
+  HANDLE FHandle = nullptr;
+  std::uint64_t FSize = 0;
+};
+#else
 class ZipInputFile {
  public:
   explicit ZipInputFile(const std::string& path) {
@@ -131,6 +283,8 @@ class ZipInputFile {
   int FHandle = -1;
   std::uint64_t FSize = 0;
 };
+
+#endif
 
 namespace {
 
@@ -394,7 +548,8 @@ void TAbZipArchive::Load() {
                     item.FRelativeOffset, item.FDiskNumberStart);
     item.FFileName = DecodeEntryName(item.FRawFileName, item.FExtraField, item.FVersionMadeBy,
                                      item.FGeneralPurposeBitFlag);
-    item.FDiskFileName = item.FFileName;  // "/" is the platform's delimiter
+    item.FDiskFileName = item.FFileName;
+    std::replace(item.FDiskFileName.begin(), item.FDiskFileName.end(), '/', kDelimiter);
     item.FFileComment = AnsiToText(item.FRawFileComment);
     FItems.push_back(std::move(item));
   }
@@ -414,7 +569,7 @@ std::string SafeRelativePath(std::string_view name) {
     const auto colon = part.rfind(':');
     if (colon != std::string::npos) part.erase(0, colon + 1);
     if (!part.empty() && part != "." && part != "..") {
-      if (!out.empty()) out += '/';
+      if (!out.empty()) out += kDelimiter;
       out += part;
     }
     start = end + 1;
@@ -424,10 +579,90 @@ std::string SafeRelativePath(std::string_view name) {
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
-  if (folder.back() == '/') return folder + name;
-  return folder + "/" + name;
+  if (kDelimiters.find(folder.back()) != std::string_view::npos) return folder + name;
+  return folder + kDelimiter + name;
 }
 
+#if defined(_WIN32)
+// The file written for one entry: created new (an existing file or link of that name is
+// removed first, never followed; a real folder stays and fails the item), other
+// writers refused while it is written, deleted again unless finished.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::string& path) : FPath(path) {
+    if (!WideName(path, FWide)) Fail(ERROR_INVALID_NAME);
+    const DWORD attributes = GetFileAttributesW(FWide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        if (!link) Fail(ERROR_DIRECTORY);
+        if (RemoveDirectoryW(FWide.c_str()) == 0) Fail(GetLastError());
+      } else {
+        // A read-only file is replaced like any other.
+        if (!link && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+          (void)SetFileAttributesW(FWide.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+        if (DeleteFileW(FWide.c_str()) == 0) Fail(GetLastError());
+      }
+    }
+    HANDLE h = CreateFileW(FWide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) Fail(GetLastError());
+    FHandle = h;
+    if (GetFileType(h) != FILE_TYPE_DISK) Fail(ERROR_INVALID_NAME);  // removed by the destructor
+  }
+  ~OutputFile() {
+    if (FHandle != nullptr) {
+      CloseHandle(FHandle);
+      DeleteFileW(FWide.c_str());
+    }
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  void Write(const unsigned char* data, std::size_t size) {
+    while (size > 0) {
+      const auto want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+      DWORD n = 0;
+      if (WriteFile(FHandle, data, want, &n, nullptr) == 0 || n == 0) throw EWriteError();
+      data += n;
+      size -= n;
+    }
+  }
+
+  // Date (when valid), close, then the read-only attribute; a step the system
+  // refuses removes the file and is a write error.
+  void Finish(const TAbZipItem& item) {
+    TDateTime local = 0;
+    if (TryDosDateTimeToDateTime(
+            (static_cast<std::uint32_t>(item.LastModFileDate()) << 16) | item.LastModFileTime(),
+            local)) {
+      // 100-ns intervals since 1601-01-01 (UTC), 11,644,473,600 s before 1970.
+      const std::int64_t unix_time = DateTimeToUnix(LocalToUtc(local));
+      const std::int64_t ticks = (unix_time + 11644473600LL) * 10000000LL;
+      FILETIME time;
+      time.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) & 0xFFFFFFFFu);
+      time.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
+      if (ticks < 0 || SetFileTime(FHandle, nullptr, &time, &time) == 0) throw EWriteError();
+    }
+    HANDLE h = FHandle;
+    FHandle = nullptr;
+    if (CloseHandle(h) == 0 || (ExtractedReadOnly(item) &&
+                                SetFileAttributesW(FWide.c_str(), FILE_ATTRIBUTE_READONLY) == 0)) {
+      DeleteFileW(FWide.c_str());
+      throw EWriteError();
+    }
+  }
+
+ private:
+  [[noreturn]] void Fail(DWORD err) {
+    throw EFCreateError("Cannot create file \"" + FPath + "\": " + WinErrorText(err));
+  }
+
+  std::string FPath;
+  std::wstring FWide;
+  HANDLE FHandle = nullptr;
+};
+#else
 // The file written for one entry: created new (an existing file or link of that name is
 // removed first, never followed), deleted again unless finished.
 class OutputFile {
@@ -491,6 +726,8 @@ class OutputFile {
   int FHandle = -1;
 };
 
+#endif
+
 struct InflateGuard {
   z_stream* stream;
   ~InflateGuard() { inflateEnd(stream); }
@@ -504,6 +741,9 @@ std::string TAbZipArchive::RelativeItemPath(const TAbZipItem& Item) const {
   if (folder && (!restore || !FExtractOptions.Contains(eoCreateDirs))) return {};
   // A NUL anywhere, in a folder part too, ends the name early on the way to a file.
   if (Item.FileName().find('\0') != std::string::npos) throw EAbBadFileName(Item.FileName());
+#if defined(_WIN32)
+  CheckWindowsName(Item.FileName());
+#endif
   if (folder) return SafeRelativePath(Item.FileName());
   std::string relative;
   if (restore) {
@@ -534,15 +774,31 @@ void TAbZipArchive::PrepareFolders(const std::string& RelativeFolder) const {
   std::string path = FBaseDirectory;
   std::size_t start = 0;
   while (start < RelativeFolder.size()) {
-    auto end = RelativeFolder.find('/', start);
+    auto end = RelativeFolder.find(kDelimiter, start);
     if (end == std::string::npos) end = RelativeFolder.size();
     path = JoinPath(path, RelativeFolder.substr(start, end - start));
+#if defined(_WIN32)
+    // A link or junction is never entered, nor anything but a folder.
+    std::wstring wide;
+    if (!WideName(path, wide)) throw EAbBadFileName(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    DWORD error = 0;
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        throw EAbBadFileName(path);
+    } else if (!create || !MakeFolder(path, error)) {
+      throw EFCreateError("Cannot create folder \"" + path +
+                          "\": " + WinErrorText(create ? error : GetLastError()));
+    }
+#else
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0) {
       if (!S_ISDIR(st.st_mode)) throw EAbBadFileName(path);
     } else if (!create || ::mkdir(path.c_str(), 0777) != 0) {
       throw EFCreateError("Cannot create folder \"" + path + "\": " + ErrnoText(errno));
     }
+#endif
     start = end + 1;
   }
 }
@@ -554,7 +810,7 @@ void TAbZipArchive::ExtractItem(TAbZipItem& Item, TStream* Copy) {
     PrepareFolders(relative);
     return;
   }
-  const auto slash = relative.find_last_of('/');
+  const auto slash = relative.find_last_of(kDelimiter);
   PrepareFolders(slash == std::string::npos ? std::string() : relative.substr(0, slash));
   ExtractItemTo(Item, JoinPath(FBaseDirectory, relative), Copy);
 }
@@ -701,9 +957,18 @@ void TAbUnZipper::SetFileName(const std::string& Value) {
   FFileName = Value;
   if (Value.empty()) return;
   if (!IsExistingFile(Value)) throw EAbFileNotFound();
+#if defined(_WIN32)
+  std::wstring wide;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!WideName(Value, wide) ||
+      GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data) == 0)
+    throw EAbFileNotFound();
+  if (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0) throw EAbBadStream();
+#else
   struct stat st;
   if (::stat(Value.c_str(), &st) != 0) throw EAbFileNotFound();
   if (st.st_size == 0) throw EAbBadStream();
+#endif
   switch (AbDetermineArchiveType(Value)) {
     case atZip:
     case atSpannedZip:
@@ -721,7 +986,14 @@ void TAbUnZipper::SetFileName(const std::string& Value) {
 
 void TAbUnZipper::SetBaseDirectory(const std::string& Value) {
   std::string folder = Value;
+#if defined(_WIN32)
+  // "\" or "/" goes unless it is the root of a drive ("C:\") or of the current one.
+  if (folder.size() > 1 && (folder.back() == '\\' || folder.back() == '/') &&
+      folder[folder.size() - 2] != ':')
+    folder.pop_back();
+#else
   if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+#endif
   if (FArchive && !folder.empty() && !IsFolder(folder)) throw EAbNoSuchDirectory();
   FBaseDirectory = folder;
   if (FArchive) FArchive->SetBaseDirectory(folder);

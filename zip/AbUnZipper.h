@@ -7,6 +7,11 @@
 // Entries are written as plain files (never links), with the entry's date and a mode
 // that goes through the umask: for Unix entries the stored permission bits without
 // set-id bits and without write for group or others, always readable by the owner.
+// On Windows "\" separates parts too, the read-only attribute is what is taken
+// over (a Unix mode without write for the owner, or the archive's own attribute),
+// and a name with a part Windows would not keep as written (a drive or stream
+// ":", a device name such as CON or COM1, a trailing dot or blank, a character
+// no file name may hold) fails as an item.
 #pragma once
 
 #include <cstdint>

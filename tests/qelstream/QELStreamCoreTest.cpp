@@ -172,8 +172,13 @@ TEST(QELLoadSave, FailuresAnswerFalseAndKeepTheStream) {
   Fill(s, "keep");
   s.SetPosition(3);
   EXPECT_FALSE(s.Load("/nonexistent-qel-folder/file"));
+#if defined(_WIN32)
+  EXPECT_FALSE(s.Load(VTO_BINARY_DIR));  // a folder
+  EXPECT_FALSE(s.Load("NUL"));           // a device: nothing to read up to an end
+#else
   EXPECT_FALSE(s.Load("/tmp"));       // a folder
   EXPECT_FALSE(s.Load("/dev/zero"));  // no regular file: nothing to read up to an end
+#endif
   EXPECT_EQ(Bytes(s), "keep");
   EXPECT_EQ(s.Position(), 3);
   EXPECT_FALSE(s.Save("/nonexistent-qel-folder/file"));

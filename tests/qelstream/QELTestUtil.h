@@ -2,7 +2,11 @@
 // running the independent peers (coreutils, Python).
 #pragma once
 
+#if defined(_WIN32)
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +16,7 @@
 #include <string>
 
 #include "qelstream/QELStream.h"
+#include "tests/qelstream/LinuxCommand.h"
 
 namespace vto::test {
 
@@ -25,9 +30,14 @@ inline std::string Bytes(TCustomMemoryStream& s) {
 }
 
 inline std::string TempPath(const std::string& leaf) {
+#if defined(_WIN32)
+  // Below the build tree, where the Linux programs of Run see the same path.
+  return std::string(VTO_BINARY_DIR) + "/qeltest_" + std::to_string(_getpid()) + "_" + leaf;
+#else
   const char* dir = std::getenv("TMPDIR");
   return std::string(dir && *dir ? dir : "/tmp") + "/qeltest_" + std::to_string(getpid()) + "_" +
          leaf;
+#endif
 }
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
@@ -43,18 +53,10 @@ inline std::string ReadFile(const std::string& path) {
 }
 
 // Runs a shell command and returns its standard output; status receives the
-// exit status.
+// exit status (0 for success).
 inline std::string Run(const std::string& command, int& status) {
   std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) {
-    status = -1;
-    return out;
-  }
-  char buf[65536];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  status = pclose(p);
+  status = vto::testing::RunLinuxCommand(command, &out, false);
   return out;
 }
 

@@ -4,8 +4,14 @@
 // 32-bit size is ever taken.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <zlib.h>
+#if defined(_WIN32)
+#include "desktop/WinApi.h"
+// After windows.h.
+#include <psapi.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <fstream>
 #include <limits>
@@ -24,10 +30,16 @@ const char kOutOfMemory[] = "Out of memory while expanding memory stream";
 
 // Resident memory of this process in bytes.
 std::int64_t ResidentBytes() {
+#if defined(_WIN32)
+  PROCESS_MEMORY_COUNTERS counters{};
+  if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) == 0) return -1;
+  return static_cast<std::int64_t>(counters.WorkingSetSize);
+#else
   std::ifstream statm("/proc/self/statm");
   std::int64_t total = 0, resident = 0;
   statm >> total >> resident;
   return resident * ::sysconf(_SC_PAGESIZE);
+#endif
 }
 
 constexpr std::int64_t kMiB = 1 << 20;

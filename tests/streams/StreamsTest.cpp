@@ -2,8 +2,14 @@
 // The stream classes: positions, sizes, gaps, buffers, copies and files.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#if defined(_WIN32)
+#include <process.h>
+
+#include "desktop/WinApi.h"
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -29,11 +35,24 @@ void Put(TStream& s, const std::string& bytes) {
   s.WriteBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
 }
 
+#if defined(_WIN32)
+// A device that takes every write and gives no byte, and a folder that exists.
+const char kNullDevice[] = "NUL";
+const char kSomeFolder[] = VTO_BINARY_DIR;
+
+std::string TempPath(const std::string& leaf) {
+  return std::string(VTO_BINARY_DIR) + "/qelstreams_" + std::to_string(_getpid()) + "_" + leaf;
+}
+#else
+const char kNullDevice[] = "/dev/null";
+const char kSomeFolder[] = "/tmp";
+
 std::string TempPath(const std::string& leaf) {
   const char* dir = std::getenv("TMPDIR");
   return std::string(dir && *dir ? dir : "/tmp") + "/qelstreams_" + std::to_string(getpid()) + "_" +
          leaf;
 }
+#endif
 
 // A stream that hands out at most a few bytes per Read and counts the calls.
 class TrickleStream : public TStream {
@@ -183,7 +202,7 @@ TEST(MemoryStreamReadWrite, WritingInPlaceThroughItsRoom) {
   EXPECT_NE(big.WriteRoom(8), nullptr);
 
   // A stream without memory of its own has no room.
-  TFileStream file("/dev/null", fmOpenWrite);
+  TFileStream file(kNullDevice, fmOpenWrite);
   EXPECT_EQ(file.WriteRoom(10), nullptr);
   file.CommitWrite(0);
   EXPECT_THROW(file.CommitWrite(1), EWriteError);
@@ -393,9 +412,33 @@ TEST(FileStreams, SaveAndLoadRoundTrip) {
 TEST(FileStreams, OpenErrors) {
   EXPECT_THROW(TFileStream("/nonexistent-dir-qel/x", fmOpenRead), EFOpenError);
   EXPECT_THROW(TFileStream("/nonexistent-dir-qel/x", fmCreate), EFCreateError);
-  EXPECT_THROW(TFileStream("/tmp", fmOpenRead), EFOpenError);
+  EXPECT_THROW(TFileStream(kSomeFolder, fmOpenRead), EFOpenError);
+  EXPECT_THROW(TFileStream(kSomeFolder, fmOpenReadWrite), EFOpenError);
   TMemoryStream s;
-  EXPECT_THROW(s.LoadFromFile("/tmp"), EFOpenError);
+  EXPECT_THROW(s.LoadFromFile(kSomeFolder), EFOpenError);
+#if defined(_WIN32)
+  // Nothing but a disk file: not a pipe whose writer is waiting, not a device.
+  const wchar_t kPipe[] = L"\\\\.\\pipe\\vto-streams-test";
+  HANDLE server =
+      CreateNamedPipeW(kPipe, PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  EXPECT_THROW(TFileStream("\\\\.\\pipe\\vto-streams-test", fmOpenRead), EFOpenError);
+  CloseHandle(server);
+  // Writing to a pipe is allowed, but it has no position to go to.
+  server = CreateNamedPipeW(kPipe, PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  {
+    TFileStream pipe("\\\\.\\pipe\\vto-streams-test", fmOpenWrite);
+    EXPECT_THROW(pipe.Seek(0, soBeginning), EStreamError);
+    EXPECT_THROW(pipe.Size(), EStreamError);
+  }
+  CloseHandle(server);
+  EXPECT_THROW(s.LoadFromFile("NUL"), EFOpenError);
+  EXPECT_THROW(s.LoadFromFile("CON"), EFOpenError);
+  // A name that is no valid UTF-8 or holds a NUL never reaches the system.
+  EXPECT_THROW(TFileStream(TempPath("bad\xFF"), fmCreate), EFCreateError);
+  EXPECT_THROW(TFileStream(TempPath(std::string("nul\0x", 5)), fmCreate), EFCreateError);
+#else
   // Nothing but a regular file, and no waiting for a FIFO's writer (the alarm
   // ends a test that would wait for ever).
   const std::string fifo = TempPath("fifo");
@@ -405,6 +448,7 @@ TEST(FileStreams, OpenErrors) {
   EXPECT_THROW(s.LoadFromFile("/dev/zero"), EFOpenError);
   ::alarm(0);
   std::remove(fifo.c_str());
+#endif
 }
 
 TEST(FileStreams, ReadWriteSeekAndSize) {

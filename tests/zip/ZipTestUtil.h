@@ -3,10 +3,16 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#if defined(_WIN32)
+#include <process.h>
+#endif
 #include <stdlib.h>
 #include <sys/stat.h>
+#if !defined(_WIN32)
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -16,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/qelstream/LinuxCommand.h"
 #include "tests/support/PeerData.h"
 
 #include "zip/ZipCommon.h"
@@ -24,27 +31,25 @@ namespace vto::ziptest {
 
 namespace fs = std::filesystem;
 
+// A UTF-8 name as a path (a narrow name means the ANSI code page on Windows).
+inline fs::path U8(const std::string& name) {
+  return fs::path(std::u8string(name.begin(), name.end()));
+}
+
 inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(U8(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(U8(path), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-// Runs a shell command; returns its exit status and collects its standard output.
+// Runs a shell command; returns its exit status and collects its standard output
+// and error.
 inline int RunCommand(const std::string& command, std::string* output = nullptr) {
-  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-  if (p == nullptr) return -1;
-  std::string text;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  const int status = ::pclose(p);
-  if (output != nullptr) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return vto::testing::RunLinuxCommand(command, output, true);
 }
 
 inline std::string Quote(const std::string& s) {
@@ -63,6 +68,7 @@ inline std::string PeerZip(const std::string& name) {
   return vto::testing::PeerDataPath("zips/" + name);
 }
 
+#if !defined(_WIN32)
 // Pins the process's umask while it lives.
 class UmaskGuard {
  public:
@@ -74,15 +80,27 @@ class UmaskGuard {
  private:
   mode_t old_;
 };
+#endif
 
 // A fresh folder under the build tree, removed afterwards: <root>/base is where
 // extraction goes, <root> itself is where anything escaping it would land.
 class ScratchTest : public ::testing::Test {
  protected:
   void SetUp() override {
+#if defined(_WIN32)
+    // A name of the test's own that did not exist.
+    static int counter = 0;
+    std::error_code ec;
+    do {
+      root_ = std::string(VTO_BINARY_DIR) + "/zip-test-" + std::to_string(_getpid()) + "-" +
+              std::to_string(++counter);
+    } while (!fs::create_directory(root_, ec) && !ec && counter < 100000);
+    ASSERT_FALSE(ec) << ec.message();
+#else
     std::string pattern = std::string(VTO_BINARY_DIR) + "/zip-test-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     root_ = pattern;
+#endif
     base_ = root_ + "/base";
     fs::create_directory(base_);
   }
@@ -97,8 +115,9 @@ class ScratchTest : public ::testing::Test {
   // Every entry below root, relative to it, sorted.
   std::vector<std::string> Listing() const {
     std::vector<std::string> names;
-    for (auto& e : fs::recursive_directory_iterator(root_)) {
-      names.push_back(fs::relative(e.path(), root_).string());
+    for (auto& e : fs::recursive_directory_iterator(U8(root_))) {
+      const std::u8string name = fs::relative(e.path(), U8(root_)).generic_u8string();
+      names.emplace_back(name.begin(), name.end());
     }
     std::sort(names.begin(), names.end());
     return names;
