@@ -12,37 +12,10 @@ namespace vto {
 
 bool WideName(std::string_view name, std::wstring& wide) {
   wide.clear();
-  wide.reserve(name.size());
-  for (std::size_t i = 0; i < name.size();) {
-    char32_t cp = 0;
-    if (!DecodeUtf8(name, i, cp) || cp == 0) return false;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      wide.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
-      wide.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      wide.push_back(static_cast<wchar_t>(cp));
-    }
-  }
+  if (FindInvalidUtf8(name) != std::string_view::npos) return false;
+  if (name.find('\0') != std::string_view::npos) return false;
+  wide = Utf8ToWide(name);
   return true;
-}
-
-std::string NarrowName(std::wstring_view wide) {
-  std::string out;
-  out.reserve(wide.size());
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    const auto u = static_cast<char32_t>(static_cast<unsigned short>(wide[i]));
-    if (IsHighSurrogate(u) && i + 1 < wide.size()) {
-      const auto low = static_cast<char32_t>(static_cast<unsigned short>(wide[i + 1]));
-      if (IsLowSurrogate(low)) {
-        AppendUtf8(out, JoinSurrogates(u, low));
-        ++i;
-        continue;
-      }
-    }
-    AppendUtf8(out, u);  // a lone surrogate becomes U+FFFD there
-  }
-  return out;
 }
 
 std::string WinErrorText(unsigned long error) {
@@ -55,7 +28,7 @@ std::string WinErrorText(unsigned long error) {
                            text.back() == L'.'))
     text.remove_suffix(1);
   if (text.empty()) return "error " + std::to_string(error);
-  return NarrowName(text);
+  return WideToUtf8(text);
 }
 
 }  // namespace vto

@@ -1,5 +1,7 @@
 // File names for the Windows API: the project's UTF-8 text as the UTF-16 the W
-// functions take, and the system's error texts back as UTF-8. Windows only.
+// functions take, refused rather than mended when it is not valid, and the
+// system's error texts as UTF-8. (Names the system gives back go through the
+// text module's WideToUtf8.) Windows only.
 #pragma once
 
 #if defined(_WIN32)
@@ -12,8 +14,6 @@ namespace vto {
 // The UTF-16 form of a UTF-8 name. False for invalid UTF-8 and for a NUL
 // anywhere (the system would end the name there): no such name reaches a call.
 bool WideName(std::string_view name, std::wstring& wide);
-// UTF-16 from the system as UTF-8 text; an unpaired surrogate becomes U+FFFD.
-std::string NarrowName(std::wstring_view wide);
 // The system's message for an error number (GetLastError), without the line
 // end, or "error <n>" when there is none.
 std::string WinErrorText(unsigned long error);

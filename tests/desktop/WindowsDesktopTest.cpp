@@ -19,6 +19,7 @@
 #include "desktop/WinApi.h"
 #include "desktop/WindowsDesktop.h"
 #include "tests/desktop/BoxReader.h"
+#include "tests/desktop/JnlpAssociation.h"
 #include "tests/support/RecordingDesktopGuard.h"
 #include "tests/support/TempNames.h"
 
@@ -247,40 +248,6 @@ TEST(WindowsAnsiCodePage, TheBytesFrom80To9FRoundTripAsLatin1) {
 
 namespace {
 
-// An association for .jnlp files, to the handler program, for as long as the
-// object lives. (Wine 8 looks associations up in HKEY_CLASSES_ROOT alone, which
-// it keeps in the machine's classes; the user's classes are not merged in.)
-class JnlpAssociation {
- public:
-  JnlpAssociation() {
-    ok_ = Set(L".jnlp", nullptr, L"VtoTest.JNLPFile") &&
-          Set(L".jnlp", L"Content Type", L"application/x-java-jnlp-file") &&
-          Set(L"VtoTest.JNLPFile\\shell\\open\\command", nullptr,
-              L"\"" + Handler().wstring() + L"\" \"%1\"");
-  }
-  ~JnlpAssociation() {
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, L".jnlp");
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, L"VtoTest.JNLPFile");
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, L".jnlp");
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, L"VtoTest.JNLPFile");
-  }
-  bool ok() const { return ok_; }
-
- private:
-  static bool Set(const wchar_t* key, const wchar_t* name, const std::wstring& value) {
-    HKEY h = nullptr;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &h,
-                        nullptr) != ERROR_SUCCESS)
-      return false;
-    const LSTATUS status =
-        RegSetValueExW(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(h);
-    return status == ERROR_SUCCESS;
-  }
-  bool ok_ = false;
-};
-
 // Where the handler writes the command line it was started with.
 class HandlerOutput {
  public:
@@ -308,7 +275,7 @@ TEST(WindowsShell, ADocumentOpensWithItsAssociationAndWithoutOneIsNoAssociation)
   Touch(doc, "<jnlp/>");
   WindowsDesktop real;
   {
-    JnlpAssociation association;
+    vto::testing::JnlpAssociation association(Handler().wstring());
     ASSERT_TRUE(association.ok());
     EXPECT_GT(real.ShellExecute(doc, ""), kShellExecuteFailed);
     ASSERT_TRUE(AwaitFile(out.file()));

@@ -1,6 +1,9 @@
 // The built LaunchVeltraOnline.exe run as a user runs it (Windows, under Wine):
 // its one-string command line, the help box read off the screen, a Java
-// launcher found on PATH and started with the URL.
+// launcher found on PATH and started with the URL; without one, the download
+// from nginx on the Linux side handed to the program registered for .jnlp,
+// and the boxes of a failed download, of no association and of a socket
+// library that cannot start.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,6 +17,9 @@
 #include "desktop/TextCodec.h"
 #include "desktop/WinApi.h"
 #include "tests/desktop/BoxReader.h"
+#include "tests/desktop/JnlpAssociation.h"
+#include "tests/support/LoopbackPort.h"
+#include "tests/support/NginxServer.h"
 
 namespace fs = std::filesystem;
 
@@ -29,15 +35,20 @@ fs::path Launcher() {
   return ProgramFolder() / VTO_LAUNCHER_RELATIVE;
 }
 
+// The same program with a socket library that will not start.
+fs::path LauncherWithoutWinsock() {
+  return ProgramFolder() / "vto_launcher_no_winsock.exe";
+}
+
 // The launcher started with the arguments written after its quoted name.
 class LauncherRun {
  public:
-  explicit LauncherRun(const std::wstring& arguments) {
-    std::wstring line = L"\"" + Launcher().wstring() + L"\" " + arguments;
+  explicit LauncherRun(const std::wstring& arguments, const fs::path& program = Launcher()) {
+    std::wstring line = L"\"" + program.wstring() + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(Launcher().wstring().c_str(), line.data(), nullptr, nullptr, FALSE, 0,
+    if (!CreateProcessW(program.wstring().c_str(), line.data(), nullptr, nullptr, FALSE, 0,
                         nullptr, nullptr, &startup, &info))
       return;
     CloseHandle(info.hThread);
@@ -209,4 +220,134 @@ TEST(LauncherProgram, CarriesTheProjectVersionAndItsManifest) {
   for (const char* part : {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
                            "level=\"asInvoker\"", "PerMonitorV2"})
     EXPECT_NE(manifest.find(part), std::string::npos) << part;
+}
+
+namespace {
+
+// A folder of the test's own, with PATH and JAVA_HOME pointing into it and no
+// Java launcher there: the launcher takes its download path.
+class NoJava {
+ public:
+  NoJava()
+      : folder_(fs::temp_directory_path() / ("vto-nojava-" + std::to_string(std::random_device()()))),
+        made_(fs::create_directories(folder_ / "bin")),
+        path_(L"PATH", (folder_ / "bin").wstring()),
+        java_home_(L"JAVA_HOME", folder_.wstring()) {}
+  ~NoJava() {
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+  const fs::path& folder() const { return folder_; }
+
+ private:
+  fs::path folder_;
+  bool made_;
+  Variable path_;
+  Variable java_home_;
+};
+
+std::string ReadWhole(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// vtoXXXX.tmp.jnlp in the temporary folder: one to four hexadecimal digits
+// (Wine writes them in lower case, Windows in upper case).
+bool IsTempJnlpName(const fs::path& path) {
+  const std::string name = path.filename().string();
+  const std::string tail = ".tmp.jnlp";
+  // The folder's names compared as Windows compares them, without case.
+  const auto folder = [](const fs::path& p) {
+    std::wstring text = p.lexically_normal().wstring();
+    while (!text.empty() && (text.back() == L'\\' || text.back() == L'/')) text.pop_back();
+    CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+  };
+  if (folder(path.parent_path()) != folder(fs::temp_directory_path())) return false;
+  if (name.size() < 3 + 1 + tail.size() || name.compare(0, 3, "vto") != 0) return false;
+  if (name.compare(name.size() - tail.size(), tail.size(), tail) != 0) return false;
+  const std::string digits = name.substr(3, name.size() - 3 - tail.size());
+  return digits.size() <= 4 && digits.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
+
+}  // namespace
+
+TEST(LauncherProgram, WithoutJavaTheDownloadIsSavedWholeAndOpenedByTheAssociatedProgram) {
+  if (!vto::testing::NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
+  vto::testing::NginxServer nginx;
+  NoJava no_java;
+  vto::testing::JnlpAssociation association((ProgramFolder() / "vto_open_handler.exe").wstring());
+  ASSERT_TRUE(association.ok());
+  const fs::path out = no_java.folder() / "opened";
+  Variable handler_out(L"VTO_HANDLER_OUT", out.wstring());
+  LauncherRun run(vto::Utf8ToWide("-u " + nginx.HttpsUrl("/app.jnlp")));
+  ASSERT_TRUE(run.started());
+  EXPECT_EQ(run.ExitCode(), 0);
+  for (int i = 0; i < 1000 && !fs::exists(out); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // The handler's command line ends with the saved file's name, quoted.
+  const std::string line = ReadWhole(out);
+  ASSERT_GE(line.size(), 2u) << line;
+  ASSERT_EQ(line.back(), '"') << line;
+  const std::size_t open = line.rfind('"', line.size() - 2);
+  ASSERT_NE(open, std::string::npos) << line;
+  const fs::path saved = fs::u8path(line.substr(open + 1, line.size() - open - 2));
+  EXPECT_TRUE(IsTempJnlpName(saved)) << saved.string() << " in " << fs::temp_directory_path();
+  EXPECT_EQ(ReadWhole(saved), vto::testing::NginxServer::kJnlpBody);
+  // Beside it the empty name it was made from stays, as both files do.
+  fs::path empty = saved;
+  empty.replace_extension();
+  EXPECT_TRUE(fs::exists(empty) && fs::file_size(empty) == 0) << empty.string();
+  std::error_code ignored;
+  fs::remove(saved, ignored);
+  fs::remove(empty, ignored);
+}
+
+TEST(LauncherProgram, AFailedDownloadAndAMissingAssociationEachShowTheirOneErrorDialog) {
+  if (!vto::testing::NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
+  vto::testing::NginxServer nginx;
+  NoJava no_java;
+  const std::string refused = "https://127.0.0.1:" +
+                              std::to_string(vto::testing::UnusedLoopbackPort()) + "/vto.jnlp";
+  struct Row {
+    std::string url;
+    std::string text;
+  };
+  const std::vector<Row> rows = {
+      {refused, "Unable to download " + refused + "\nContact your IT administrator for assistance."},
+      // Downloaded, but no program is associated with .jnlp.
+      {nginx.HttpsUrl("/app.jnlp"),
+       "Java is not installed on your computer. Please contact your IT department for "
+       "assistance."},
+  };
+  for (const Row& row : rows) {
+    LauncherRun run(vto::Utf8ToWide("-u " + row.url));
+    ASSERT_TRUE(run.started());
+    const vto::testing::SeenBox box =
+        vto::testing::ReadBoxAndPressEscape(run.pid(), "Error", [&] { return run.Ended(); });
+    ASSERT_TRUE(box.found) << row.url;
+    EXPECT_EQ(box.texts, std::vector<std::string>{row.text}) << vto::testing::Describe(box);
+    EXPECT_EQ(box.buttons, std::vector<std::string>{"Cancel"}) << vto::testing::Describe(box);
+    EXPECT_TRUE(box.icon);
+    EXPECT_EQ(run.ExitCode(), 0);
+  }
+}
+
+TEST(LauncherProgram, ASocketLibraryThatCannotStartEndsInTheApplicationErrorBoxAndExitCodeOne) {
+  ASSERT_TRUE(fs::exists(LauncherWithoutWinsock()));
+  NoJava no_java;
+  LauncherRun run(L"-u https://127.0.0.1:9/vto.jnlp", LauncherWithoutWinsock());
+  ASSERT_TRUE(run.started());
+  const vto::testing::SeenBox box = vto::testing::ReadBoxAndPressEscape(
+      run.pid(), "Application Error", [&] { return run.Ended(); });
+  ASSERT_TRUE(box.found);
+  ASSERT_EQ(box.texts.size(), 1u) << vto::testing::Describe(box);
+  // The stack's message, then the system's text for the error where it has one.
+  EXPECT_EQ(box.texts[0].rfind("Error on call to Winsock2 library function WSAStartup", 0), 0u)
+      << box.texts[0];
+  EXPECT_EQ(box.buttons, std::vector<std::string>{"OK"});
+  EXPECT_TRUE(box.icon);
+  EXPECT_EQ(run.ExitCode(), 1);
 }
