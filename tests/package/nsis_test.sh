@@ -45,13 +45,12 @@ same_text() { [[ -f $1 && $(cat "$1") == "$2" ]]; }
 registry_has() { "$run" reg query "$1" >/dev/null 2>&1; }
 registry_lacks() { ! registry_has "$1"; }
 
-# The fake Java launcher, in a folder on the prefix's PATH.
+# The prefix made; the fake Java launcher in a folder on its PATH; what the
+# prefix holds before anything is installed (its temporary folders aside).
+"$run" cmd /c exit || exit 2
 mkdir -p "$drive/fakejava"
 x86_64-w64-mingw32-gcc-posix -O2 -o "$drive/fakejava/javaws.exe" "$here/fake_javaws.c" || exit 2
 export WINEPATH='C:\fakejava'
-# The prefix made, and what it holds before anything is installed (its
-# temporary folders aside).
-"$run" cmd /c exit || exit 2
 snapshot() { (cd "$drive" && find . -path './users/*/Temp' -prune -o -print | sort); }
 before=$(snapshot)
 
