@@ -8,6 +8,7 @@
 #include "net/IdGlobal.h"
 #include "net/IdSocketApi.h"
 #include "net/IdStack.h"
+#include "streams/WideNames.h"
 
 namespace vto::sockets {
 
@@ -37,30 +38,6 @@ int StartWinsock(std::uint16_t AVersion) {
 
 // Replaced by tests while other threads may be starting the stack.
 std::atomic<StartupCall> gStartup{StartWinsock};
-
-// The system's text for an error number, without the line end it brings.
-std::string SystemErrorText(DWORD AError) {
-  wchar_t* text = nullptr;
-  const DWORD n = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, AError, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string result;
-  if (n > 0 && text != nullptr) {
-    const int bytes =
-        ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
-    if (bytes > 0) {
-      result.resize(static_cast<std::size_t>(bytes));
-      ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), result.data(), bytes, nullptr,
-                            nullptr);
-    }
-  }
-  if (text != nullptr) ::LocalFree(text);
-  while (!result.empty() &&
-         (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) {
-    result.pop_back();
-  }
-  return result;
-}
 
 // Switches the socket between blocking and non-blocking; true on success.
 bool SetNonBlocking(Handle ASocket, bool ANonBlocking) {
@@ -107,15 +84,10 @@ std::int32_t Transfer(Handle ASocket, bool ANoWait, bool& AWouldBlock, Call ACal
   return -1;
 }
 
+// A name as the W functions take it; empty when it is not valid UTF-8.
 std::wstring Wide(const std::string& AText) {
-  if (AText.empty()) return std::wstring();
-  const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, AText.data(),
-                                      static_cast<int>(AText.size()), nullptr, 0);
-  if (n <= 0) return std::wstring();
-  std::wstring out(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, AText.data(), static_cast<int>(AText.size()),
-                        out.data(), n);
-  return out;
+  std::wstring out;
+  return WideName(AText, out) ? out : std::wstring();
 }
 
 }  // namespace
@@ -128,7 +100,7 @@ std::string StartLibrary() {
   const int rc = gStartup.load()(MAKEWORD(2, 2));
   if (rc == 0) return std::string();
   std::string message = "Error on call to Winsock2 library function WSAStartup";
-  const std::string text = SystemErrorText(static_cast<DWORD>(rc));
+  const std::string text = SystemMessageText(static_cast<unsigned long>(rc));
   if (!text.empty()) message += ": " + text;
   return message;
 }

@@ -18,7 +18,7 @@ bool WideName(std::string_view name, std::wstring& wide) {
   return true;
 }
 
-std::string WinErrorText(unsigned long error) {
+std::string SystemMessageText(unsigned long error) {
   wchar_t buffer[512];
   const DWORD n =
       FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
@@ -27,8 +27,12 @@ std::string WinErrorText(unsigned long error) {
   while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' ||
                            text.back() == L'.'))
     text.remove_suffix(1);
-  if (text.empty()) return "error " + std::to_string(error);
   return WideToUtf8(text);
+}
+
+std::string WinErrorText(unsigned long error) {
+  const std::string text = SystemMessageText(error);
+  return text.empty() ? "error " + std::to_string(error) : text;
 }
 
 }  // namespace vto

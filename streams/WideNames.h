@@ -14,8 +14,10 @@ namespace vto {
 // The UTF-16 form of a UTF-8 name. False for invalid UTF-8 and for a NUL
 // anywhere (the system would end the name there): no such name reaches a call.
 bool WideName(std::string_view name, std::wstring& wide);
-// The system's message for an error number (GetLastError), without the line
-// end, or "error <n>" when there is none.
+// The system's message for an error number (GetLastError, a Winsock number),
+// without the line end and the full stop; empty when the system has none.
+std::string SystemMessageText(unsigned long error);
+// The same, or "error <n>" when the system has none.
 std::string WinErrorText(unsigned long error);
 
 }  // namespace vto
