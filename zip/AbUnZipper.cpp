@@ -187,9 +187,9 @@ std::string UpperExtension(const std::string& path) {
 }  // namespace
 
 // The archive file, read at explicit offsets.
-#if defined(_WIN32)
 class ZipInputFile {
  public:
+#if defined(_WIN32)
   // Shared with every other reader and writer; anything but a disk file is refused.
   explicit ZipInputFile(const std::string& path) {
     std::wstring wide;
@@ -208,41 +208,7 @@ class ZipInputFile {
     FHandle = h;
     FSize = static_cast<std::uint64_t>(size.QuadPart);
   }
-  ~ZipInputFile() { CloseHandle(FHandle); }
-  ZipInputFile(const ZipInputFile&) = delete;
-  ZipInputFile& operator=(const ZipInputFile&) = delete;
-
-  std::uint64_t Size() const { return FSize; }
-
-  // Reads up to size bytes at offset; returns how many arrived (fewer at the end).
-  std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {
-    std::size_t done = 0;
-    auto* out = static_cast<char*>(buffer);
-    constexpr auto kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max());
-    while (done < size && offset <= kMaxOffset - done) {
-      const std::uint64_t at = offset + done;
-      OVERLAPPED where{};
-      where.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
-      where.OffsetHigh = static_cast<DWORD>(at >> 32);
-      const auto want = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
-      DWORD n = 0;
-      if (ReadFile(FHandle, out + done, want, &n, &where) == 0 || n == 0) break;
-      done += n;
-    }
-    return done;
-  }
-  // All size bytes at offset, or EReadError.
-  void ReadExactAt(std::uint64_t offset, void* buffer, std::size_t size) const {
-    if (ReadAt(offset, buffer, size) != size) throw EReadError();
-  }
-
- private:
-  HANDLE FHandle = nullptr;
-  std::uint64_t FSize = 0;
-};
 #else
-class ZipInputFile {
- public:
   explicit ZipInputFile(const std::string& path) {
     // Never waiting at a FIFO: anything but a regular file is refused right below.
     FHandle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -254,7 +220,14 @@ class ZipInputFile {
     }
     FSize = static_cast<std::uint64_t>(st.st_size);
   }
-  ~ZipInputFile() { ::close(FHandle); }
+#endif
+  ~ZipInputFile() {
+#if defined(_WIN32)
+    CloseHandle(FHandle);
+#else
+    ::close(FHandle);
+#endif
+  }
   ZipInputFile(const ZipInputFile&) = delete;
   ZipInputFile& operator=(const ZipInputFile&) = delete;
 
@@ -264,6 +237,19 @@ class ZipInputFile {
   std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {
     std::size_t done = 0;
     auto* out = static_cast<char*>(buffer);
+#if defined(_WIN32)
+    constexpr auto kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max());
+    while (done < size && offset <= kMaxOffset - done) {
+      const std::uint64_t at = offset + done;
+      OVERLAPPED where{};
+      where.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+      where.OffsetHigh = static_cast<DWORD>(at >> 32);
+      const auto want = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
+      DWORD n = 0;
+      if (ReadFile(FHandle, out + done, want, &n, &where) == 0 || n == 0) break;
+      done += n;
+    }
+#else
     constexpr auto kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
     while (done < size && offset <= kMaxOffset - done) {
       const ssize_t n =
@@ -272,6 +258,7 @@ class ZipInputFile {
       if (n <= 0) break;
       done += static_cast<std::size_t>(n);
     }
+#endif
     return done;
   }
   // All size bytes at offset, or EReadError.
@@ -280,11 +267,13 @@ class ZipInputFile {
   }
 
  private:
+#if defined(_WIN32)
+  HANDLE FHandle = nullptr;
+#else
   int FHandle = -1;
+#endif
   std::uint64_t FSize = 0;
 };
-
-#endif
 
 namespace {
 
