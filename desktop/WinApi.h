@@ -5,9 +5,12 @@
 #pragma once
 
 #if defined(_WIN32)
+// winsock2.h must come before windows.h.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+// clang-format on
 
 #undef ShellExecute
 #undef GetEnvironmentVariable

@@ -231,7 +231,9 @@ class ZipInputFile {
   ZipInputFile(const ZipInputFile&) = delete;
   ZipInputFile& operator=(const ZipInputFile&) = delete;
 
-  std::uint64_t Size() const { return FSize; }
+  std::uint64_t Size() const {
+    return FSize;
+  }
 
   // Reads up to size bytes at offset; returns how many arrived (fewer at the end).
   std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {

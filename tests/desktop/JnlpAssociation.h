@@ -16,8 +16,7 @@ class JnlpAssociation {
   explicit JnlpAssociation(const std::wstring& program) {
     ok_ = Set(L".jnlp", nullptr, L"VtoTest.JNLPFile") &&
           Set(L".jnlp", L"Content Type", L"application/x-java-jnlp-file") &&
-          Set(L"VtoTest.JNLPFile\\shell\\open\\command", nullptr,
-              L"\"" + program + L"\" \"%1\"");
+          Set(L"VtoTest.JNLPFile\\shell\\open\\command", nullptr, L"\"" + program + L"\" \"%1\"");
   }
   ~JnlpAssociation() {
     RegDeleteTreeW(HKEY_CLASSES_ROOT, L".jnlp");

@@ -48,8 +48,8 @@ class LauncherRun {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(program.wstring().c_str(), line.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, nullptr, &startup, &info))
+    if (!CreateProcessW(program.wstring().c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info))
       return;
     CloseHandle(info.hThread);
     process_ = info.hProcess;
@@ -229,7 +229,8 @@ namespace {
 class NoJava {
  public:
   NoJava()
-      : folder_(fs::temp_directory_path() / ("vto-nojava-" + std::to_string(std::random_device()()))),
+      : folder_(fs::temp_directory_path() /
+                ("vto-nojava-" + std::to_string(std::random_device()()))),
         made_(fs::create_directories(folder_ / "bin")),
         path_(L"PATH", (folder_ / "bin").wstring()),
         java_home_(L"JAVA_HOME", folder_.wstring()) {}
@@ -269,7 +270,8 @@ bool IsTempJnlpName(const fs::path& path) {
   if (name.size() < 3 + 1 + tail.size() || name.compare(0, 3, "vto") != 0) return false;
   if (name.compare(name.size() - tail.size(), tail.size(), tail) != 0) return false;
   const std::string digits = name.substr(3, name.size() - 3 - tail.size());
-  return digits.size() <= 4 && digits.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+  return digits.size() <= 4 &&
+         digits.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
 }
 
 }  // namespace
@@ -309,14 +311,15 @@ TEST(LauncherProgram, AFailedDownloadAndAMissingAssociationEachShowTheirOneError
   if (!vto::testing::NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
   vto::testing::NginxServer nginx;
   NoJava no_java;
-  const std::string refused = "https://127.0.0.1:" +
-                              std::to_string(vto::testing::UnusedLoopbackPort()) + "/vto.jnlp";
+  const std::string refused =
+      "https://127.0.0.1:" + std::to_string(vto::testing::UnusedLoopbackPort()) + "/vto.jnlp";
   struct Row {
     std::string url;
     std::string text;
   };
   const std::vector<Row> rows = {
-      {refused, "Unable to download " + refused + "\nContact your IT administrator for assistance."},
+      {refused,
+       "Unable to download " + refused + "\nContact your IT administrator for assistance."},
       // Downloaded, but no program is associated with .jnlp.
       {nginx.HttpsUrl("/app.jnlp"),
        "Java is not installed on your computer. Please contact your IT department for "
